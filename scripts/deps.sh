@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that are missing for a task:
+#   deps.sh run    - build and run the program
+#   deps.sh test   - also everything the whole test run needs
+set -euo pipefail
+
+run_packages=(
+  build-essential cmake pkg-config
+  qtbase5-dev qtbase5-dev-tools qtmultimedia5-dev libqt5multimedia5-plugins
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  fonts-wqy-microhei
+)
+test_packages=(
+  clang-14 libclang-rt-14-dev
+  dpkg-dev file desktop-file-utils appstream
+)
+
+packages=("${run_packages[@]}")
+if [ "${1:-run}" = test ]; then
+  packages+=("${test_packages[@]}")
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+  sudo="sudo"
+fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -q
+$sudo apt-get install -y -q --no-install-recommends "${missing[@]}"

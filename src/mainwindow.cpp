@@ -1,0 +1,176 @@
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "pagescanner.h"
+
+#include <QCursor>
+#include <QDebug>
+#include <QMessageBox>
+#include <QModelIndex>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QUrl>
+
+namespace {
+
+// Log lines carry no file, line or function, whatever the build type.
+QDebug debugLog()
+{
+    return QMessageLogger().debug();
+}
+
+QDebug warningLog()
+{
+    return QMessageLogger().warning();
+}
+
+bool isRow(const QModelIndex &index, int count)
+{
+    return index.row() >= 0 && index.row() < count;
+}
+
+} // namespace
+
+ArticleSources ArticleSources::builtIn()
+{
+    return {QStringLiteral("https://mp.weixin.qq.com/s/"),
+            QStringLiteral("https://res.wx.qq.com/voice/getvoice?mediaid="),
+            {QStringLiteral("Xq3vN8kLm2Pw7RtY5bZc-A"), QStringLiteral("Hd9sK4fJw6Ty1Uo3Ie5Rq-"),
+             QStringLiteral("b7Gm2Np8Qx4Lz6Vc1Ks9Dw")}};
+}
+
+MainWindow::MainWindow(QWidget *parent)
+    : MainWindow(ArticleSources::builtIn(), parent)
+{
+}
+
+MainWindow::MainWindow(const ArticleSources &sources, QWidget *parent)
+    : QMainWindow(parent)
+    , articleBase(sources.articleBase)
+    , voiceBase(sources.voiceBase)
+    , ui(new Ui::MainWindow)
+{
+    articleIds.reserve(int(sources.articleIds.size()));
+    for (const QString &id : sources.articleIds)
+        articleIds.append(id);
+
+    ui->setupUi(this);
+    ui->menu_R->menuAction()->setVisible(false);
+    ui->splitter->setStretchFactor(0, 2);
+    ui->splitter->setStretchFactor(1, 3);
+    ui->splitter->setStretchFactor(2, 5);
+    ui->splitter_2->setStretchFactor(0, 7);
+    ui->splitter_2->setStretchFactor(1, 3);
+
+    networkManager = new QNetworkAccessManager(this);
+    // Qt 5 does not follow redirects by default, and a redirect notice
+    // parsed as a page would wipe the link list.
+    networkManager->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+    connect(networkManager, &QNetworkAccessManager::finished, this, &MainWindow::funreply);
+}
+
+MainWindow::~MainWindow()
+{
+    delete ui;
+}
+
+void MainWindow::get(const QString &address)
+{
+    networkManager->get(QNetworkRequest(QUrl(address, QUrl::TolerantMode)));
+}
+
+void MainWindow::funreply(QNetworkReply *reply)
+{
+    reply->deleteLater();
+
+    // A failed fetch is not a page: keep what the user was looking at.
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (reply->error() != QNetworkReply::NoError || (status >= 300 && status < 400)) {
+        const QString reason = reply->error() != QNetworkReply::NoError
+            ? reply->errorString()
+            : QStringLiteral("redirect (HTTP %1) not followed").arg(status);
+        warningLog() << "fetch failed:" << reply->url().toString() << reason;
+        return;
+    }
+
+    pageText = PageScanner::pageText(reply->readAll());
+    if (pageText.isEmpty())
+        return;
+
+    const PageScanner::Result page = PageScanner::scan(pageText, PageScanner::articleHost(articleBase));
+    if (page.kind == PageScanner::PageKind::Voice) {
+        debugLog() << "true";
+        ui->listWidget_3->clear();
+        voiceIds.clear();
+        int counter = 0;
+        for (const PageScanner::VoiceEntry &entry : page.voices) {
+            debugLog() << counter << "(" << entry.name << "),(" << entry.fileId << ")";
+            if (counter == 0)
+                ui->axWidget->setProperty("URL", QVariant(voiceBase + entry.fileId));
+            ui->listWidget_3->insertItem(ui->listWidget_3->count(), entry.name);
+            voiceIds.append(entry.fileId);
+            ++counter;
+        }
+    } else {
+        debugLog() << "false";
+        ui->listWidget_2->clear();
+        linkUrls.clear();
+        for (const PageScanner::LinkEntry &entry : page.links) {
+            linkUrls.append(entry.address);
+            ui->listWidget_2->insertItem(ui->listWidget_2->count(), entry.title);
+        }
+    }
+}
+
+void MainWindow::on_action_A_triggered()
+{
+    QMessageBox::information(this, windowTitle(),
+                             QString::fromUtf8("温故而知新，可以为师矣\n\t-by Quorvath"),
+                             QMessageBox::Ok, QMessageBox::NoButton);
+}
+
+void MainWindow::on_listWidget_2_doubleClicked(const QModelIndex &index)
+{
+    if (linkUrls.isEmpty() || !isRow(index, linkUrls.size()))
+        return;
+    const QString &entry = linkUrls.at(index.row());
+    debugLog() << "open url:" << entry;
+
+    // Only web addresses are followed, and always over https; a page must
+    // not make us open local files or run other schemes.
+    static const QLatin1String http("http://");
+    static const QLatin1String https("https://");
+    if (entry.startsWith(http)) {
+        get(https + entry.mid(http.size()));
+    } else if (entry.startsWith(https)) {
+        get(entry);
+    } else {
+        warningLog() << "not a web address, not opened:" << entry;
+    }
+}
+
+void MainWindow::on_listWidget_clicked(const QModelIndex &index)
+{
+    if (!isRow(index, articleIds.size()))
+        return;
+    get(articleBase + articleIds.at(index.row()));
+}
+
+void MainWindow::on_action_D_triggered()
+{
+    debugLog() << pageText;
+}
+
+void MainWindow::on_listWidget_2_customContextMenuRequested(const QPoint &pos)
+{
+    Q_UNUSED(pos) // the menu opens at the mouse cursor, also for keyboard requests
+    ui->menu_R->popup(QCursor::pos());
+}
+
+void MainWindow::on_listWidget_3_doubleClicked(const QModelIndex &index)
+{
+    if (voiceIds.isEmpty() || !isRow(index, voiceIds.size()))
+        return;
+    ui->axWidget->setProperty("URL", QVariant(voiceBase + voiceIds.at(index.row())));
+}

@@ -1,0 +1,66 @@
+#ifndef MAINWINDOW_H
+#define MAINWINDOW_H
+
+#include <QMainWindow>
+#include <QStringList>
+
+#include <array>
+
+class QModelIndex;
+class QNetworkAccessManager;
+class QNetworkReply;
+class QPoint;
+
+namespace Ui {
+class MainWindow;
+}
+
+// Where the window fetches articles from and where their clips are played
+// from. The shipped program always uses builtIn(); tests and the offline
+// demo point a window at servers on the loopback address.
+struct ArticleSources
+{
+    QString articleBase;               // an article identifier is appended
+    QString voiceBase;                 // a voice file identifier is appended
+    std::array<QString, 3> articleIds; // rows 0..2 of the article list
+
+    static ArticleSources builtIn();
+};
+
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    explicit MainWindow(const ArticleSources &sources, QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // Read-only views of the page state, for diagnostics and tests.
+    const QString &currentPageText() const { return pageText; }
+    const QStringList &currentLinkUrls() const { return linkUrls; }
+    const QStringList &currentVoiceIds() const { return voiceIds; }
+
+private slots:
+    void funreply(QNetworkReply *reply);
+    void on_action_A_triggered();
+    void on_listWidget_2_doubleClicked(const QModelIndex &index);
+    void on_listWidget_clicked(const QModelIndex &index);
+    void on_action_D_triggered();
+    void on_listWidget_2_customContextMenuRequested(const QPoint &pos);
+    void on_listWidget_3_doubleClicked(const QModelIndex &index);
+
+private:
+    void get(const QString &address);
+
+    QString articleBase;
+    QString voiceBase;
+    QStringList articleIds;
+    QString pageText;
+    Ui::MainWindow *ui;
+    QNetworkAccessManager *networkManager;
+    QStringList linkUrls;
+    QStringList voiceIds;
+};
+
+#endif // MAINWINDOW_H

@@ -1,0 +1,230 @@
+#include "pagescanner.h"
+
+#include <QByteArray>
+#include <QRegExp>
+#include <QUrl>
+
+namespace PageScanner {
+
+namespace {
+
+const QLatin1String kMpvoice("<mpvoice");
+const QLatin1String kName("name=\"");
+const QLatin1String kFileId("voice_encode_fileid=\"");
+const QLatin1String kAnchorOpen("<a");
+const QLatin1String kAnchorClose("</a>");
+const QLatin1String kHttp("http://");
+const QLatin1String kHref("href=\"");
+
+// The voice entry pattern as QRegExp reads it; used only on a span that is
+// already known to be exactly one match, to divide it into captures the way
+// QRegExp does.
+const char kVoicePattern[] = "<mpvoice.+\\sname=\\\"(.+)\\\"\\s.+voice_encode_fileid=\\\"(.+)\\\"";
+
+bool isPatternChar(QChar c)
+{
+    return QStringLiteral("$()*+?[\\]^{|}").contains(c);
+}
+
+// Does "http://" HOST "/s" stand at pos, with every dot of HOST matching
+// any character?
+bool addressAt(const QString &text, int pos, const QString &host)
+{
+    const int hostStart = pos + kHttp.size();
+    const int end = hostStart + host.size() + 2;
+    if (end > text.size())
+        return false;
+    for (int i = 0; i < host.size(); ++i) {
+        const QChar h = host.at(i);
+        if (h != QLatin1Char('.') && h != text.at(hostStart + i))
+            return false;
+    }
+    return text.at(end - 2) == QLatin1Char('/') && text.at(end - 1) == QLatin1Char('s');
+}
+
+Match anchorByRegExp(const QString &text, int from, const QString &host)
+{
+    QRegExp rx(QStringLiteral("<a.+http://") + host + QStringLiteral("/s.+</a>"), Qt::CaseSensitive,
+               QRegExp::RegExp);
+    rx.setMinimal(true);
+    Match m;
+    m.position = rx.indexIn(text, from);
+    if (m.found()) {
+        m.length = rx.matchedLength();
+        m.captures = QStringList{rx.cap(0)};
+    }
+    return m;
+}
+
+} // namespace
+
+QString pageText(const QByteArray &body)
+{
+    const int nul = body.indexOf('\0');
+    return QString::fromUtf8(body.constData(), nul < 0 ? body.size() : nul);
+}
+
+QString articleHost(const QString &articleBase)
+{
+    const QUrl url(articleBase, QUrl::TolerantMode);
+    return url.port() < 0 ? url.host() : QStringLiteral("%1:%2").arg(url.host()).arg(url.port());
+}
+
+Match findVoiceEntry(const QString &text, int from)
+{
+    // Any "<mpvoice" can begin a match if a later one can, so the first one
+    // at or after `from` is where the match starts; each later piece is taken
+    // as early as it can be, which gives the shortest match.
+    const int n = text.size();
+    const int start = text.indexOf(kMpvoice, qMax(0, from));
+    if (start < 0)
+        return {};
+
+    // whitespace + name=" with at least one character before it
+    int nameAt = start + kMpvoice.size() + 2;
+    for (;; ++nameAt) {
+        nameAt = text.indexOf(kName, nameAt);
+        if (nameAt < 0)
+            return {};
+        if (text.at(nameAt - 1).isSpace())
+            break;
+    }
+
+    // closing quote of the name, followed by whitespace
+    int quote = nameAt + kName.size() + 1;
+    for (;; ++quote) {
+        quote = text.indexOf(QLatin1Char('"'), quote);
+        if (quote < 0 || quote + 1 >= n)
+            return {};
+        if (text.at(quote + 1).isSpace())
+            break;
+    }
+
+    const int fileIdAt = text.indexOf(kFileId, quote + 3);
+    if (fileIdAt < 0)
+        return {};
+    const int end = text.indexOf(QLatin1Char('"'), fileIdAt + kFileId.size() + 1);
+    if (end < 0)
+        return {};
+
+    Match m;
+    m.position = start;
+    m.length = end + 1 - start;
+
+    // Where several divisions of the same match are possible, QRegExp's own
+    // choice is the one we report: run it on exactly this span. The spans
+    // of successive matches do not overlap, so a page costs one pass.
+    QRegExp rx(QString::fromLatin1(kVoicePattern), Qt::CaseSensitive, QRegExp::RegExp);
+    rx.setMinimal(true);
+    const QString span = text.mid(start, m.length);
+    if (rx.indexIn(span, 0) != 0 || rx.matchedLength() != m.length)
+        return {}; // cannot happen: the span is a match by construction
+    m.captures = QStringList{span, rx.cap(1), rx.cap(2)};
+    return m;
+}
+
+Match findAnchor(const QString &text, int from, const QString &host)
+{
+    for (const QChar c : host) {
+        if (isPatternChar(c))
+            return anchorByRegExp(text, from, host);
+    }
+
+    // As with voice entries, the first "<a" at or after `from` starts the
+    // match whenever there is one at all.
+    const int start = text.indexOf(kAnchorOpen, qMax(0, from));
+    if (start < 0)
+        return {};
+
+    int address = start + kAnchorOpen.size() + 1;
+    for (;; ++address) {
+        address = text.indexOf(kHttp, address);
+        if (address < 0)
+            return {};
+        if (addressAt(text, address, host))
+            break;
+    }
+
+    const int close = text.indexOf(kAnchorClose, address + kHttp.size() + host.size() + 2 + 1);
+    if (close < 0)
+        return {};
+
+    Match m;
+    m.position = start;
+    m.length = close + kAnchorClose.size() - start;
+    m.captures = QStringList{text.mid(start, m.length)};
+    return m;
+}
+
+Match findHref(const QString &anchorText)
+{
+    // A later href=" could only close later, so the first one decides.
+    const int at = anchorText.indexOf(kHref);
+    if (at < 0)
+        return {};
+    const int valueStart = at + kHref.size();
+    const int quote = anchorText.indexOf(QLatin1Char('"'), valueStart + 1);
+    if (quote < 0)
+        return {};
+    Match m;
+    m.position = at;
+    m.length = quote + 1 - at;
+    m.captures = QStringList{anchorText.mid(at, m.length), anchorText.mid(valueStart, quote - valueStart)};
+    return m;
+}
+
+QString linkAddress(const QString &hrefValue)
+{
+    QString address = hrefValue;
+    address.replace(QLatin1String("#wechat_redirect"), QString());
+    address.replace(QLatin1String("&amp;"), QLatin1String("&"));
+    return address;
+}
+
+QString linkTitle(const QString &anchorText)
+{
+    QString title = anchorText;
+    title.remove(QLatin1String("&nbsp;"));
+
+    // Greedy ".+;\">" takes everything up to the last semicolon, quote,
+    // greater-than that has at least one character before it.
+    const int head = title.lastIndexOf(QLatin1String(";\">"));
+    if (head >= 1)
+        title.remove(0, head + 3);
+
+    // Greedy "<.+" takes everything from the first "<" that is not last.
+    const int tail = title.indexOf(QLatin1Char('<'));
+    if (tail >= 0 && tail + 1 < title.size())
+        title.truncate(tail);
+
+    title.remove(QLatin1Char(' '));
+    return title;
+}
+
+Result scan(const QString &text, const QString &host)
+{
+    Result result;
+    if (text.isEmpty())
+        return result;
+
+    if (text.contains(QLatin1String(voiceMarker))) {
+        result.kind = PageKind::Voice;
+        for (Match m = findVoiceEntry(text, 0); m.found();
+             m = findVoiceEntry(text, m.position + m.length)) {
+            result.voices.append({m.captures.at(1), m.captures.at(2)});
+        }
+        return result;
+    }
+
+    result.kind = PageKind::Link;
+    for (Match m = findAnchor(text, 0, host); m.found(); m = findAnchor(text, m.position + m.length, host)) {
+        const QString &anchor = m.captures.at(0);
+        const Match href = findHref(anchor);
+        if (!href.found() || !href.captures.at(1).contains(QLatin1String("http")))
+            continue;
+        result.links.append({linkAddress(href.captures.at(1)), linkTitle(anchor)});
+    }
+    return result;
+}
+
+} // namespace PageScanner

@@ -1,0 +1,43 @@
+#include "logcapture.h"
+
+namespace {
+LogCapture *current = nullptr;
+}
+
+LogCapture::LogCapture()
+{
+    current = this;
+    m_previous = qInstallMessageHandler(&LogCapture::handler);
+}
+
+LogCapture::~LogCapture()
+{
+    qInstallMessageHandler(m_previous);
+    current = nullptr;
+}
+
+QStringList LogCapture::lines(QtMsgType type) const
+{
+    QStringList result;
+    for (const Entry &e : m_entries) {
+        if (e.type == type)
+            result.append(e.message);
+    }
+    return result;
+}
+
+void LogCapture::handler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (!current)
+        return;
+    // Messages of Qt's own categories (QtMultimedia, GStreamer warnings, ...)
+    // are not ours to check.
+    const QString category = QString::fromLatin1(context.category ? context.category : "");
+    if (category != QLatin1String("default")) {
+        if (current->m_previous)
+            current->m_previous(type, context, message);
+        return;
+    }
+    current->m_entries.append({type, message, category,
+                               !context.file && !context.function && context.line == 0});
+}

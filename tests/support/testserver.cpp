@@ -1,0 +1,216 @@
+#include "testserver.h"
+
+#include <QFile>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslSocket>
+#include <QTimer>
+
+namespace {
+
+QByteArray readResource(const QString &name)
+{
+    QFile file(name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray reasonPhrase(int status)
+{
+    switch (status) {
+    case 200: return "OK";
+    case 206: return "Partial Content";
+    case 301: return "Moved Permanently";
+    case 302: return "Found";
+    case 404: return "Not Found";
+    case 500: return "Internal Server Error";
+    default: return "Status";
+    }
+}
+
+const char kBufferProperty[] = "requestBuffer";
+
+} // namespace
+
+TestServer::TestServer(Scheme scheme, QObject *parent, Certificate certificate)
+    : QTcpServer(parent)
+    , m_scheme(scheme)
+    , m_certificate(certificate)
+{
+    Q_INIT_RESOURCE(testsupport);
+}
+
+TestServer::~TestServer() = default;
+
+bool TestServer::start()
+{
+    return listen(QHostAddress::LocalHost, 0);
+}
+
+QString TestServer::authority() const
+{
+    return QStringLiteral("127.0.0.1:%1").arg(serverPort());
+}
+
+QString TestServer::baseUrl() const
+{
+    return (m_scheme == Scheme::Https ? QStringLiteral("https://") : QStringLiteral("http://")) + authority();
+}
+
+void TestServer::setResponse(const QString &pathAndQuery, const Response &response)
+{
+    m_responses.insert(pathAndQuery, response);
+}
+
+void TestServer::setPage(const QString &pathAndQuery, const QByteArray &body, const QByteArray &contentType)
+{
+    setResponse(pathAndQuery, ok(body, contentType));
+}
+
+void TestServer::clearResponses()
+{
+    m_responses.clear();
+}
+
+TestServer::Response TestServer::ok(const QByteArray &body, const QByteArray &contentType)
+{
+    Response r;
+    r.body = body;
+    r.headers.append({"Content-Type", contentType});
+    return r;
+}
+
+QSslCertificate TestServer::loopbackCertificate()
+{
+    Q_INIT_RESOURCE(testsupport);
+    return QSslCertificate(readResource(QStringLiteral(":/tls/loopback.crt")), QSsl::Pem);
+}
+
+void TestServer::trustLoopbackCertificate()
+{
+    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+    config.addCaCertificate(loopbackCertificate());
+    QSslConfiguration::setDefaultConfiguration(config);
+}
+
+void TestServer::incomingConnection(qintptr handle)
+{
+    QTcpSocket *socket = nullptr;
+    if (m_scheme == Scheme::Https) {
+        auto *ssl = new QSslSocket(this);
+        if (!ssl->setSocketDescriptor(handle)) {
+            delete ssl;
+            return;
+        }
+        const QString name = m_certificate == Certificate::Loopback ? QStringLiteral("loopback")
+                                                                    : QStringLiteral("untrusted");
+        ssl->setLocalCertificate(QSslCertificate(readResource(QStringLiteral(":/tls/%1.crt").arg(name)), QSsl::Pem));
+        ssl->setPrivateKey(QSslKey(readResource(QStringLiteral(":/tls/%1.key").arg(name)), QSsl::Rsa));
+        ssl->setPeerVerifyMode(QSslSocket::VerifyNone);
+        // A client that rejects our certificate just goes away.
+        connect(ssl, QOverload<const QList<QSslError> &>::of(&QSslSocket::sslErrors), ssl,
+                [ssl] { ssl->abort(); });
+        ssl->startServerEncryption();
+        socket = ssl;
+    } else {
+        socket = new QTcpSocket(this);
+        if (!socket->setSocketDescriptor(handle)) {
+            delete socket;
+            return;
+        }
+    }
+    connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readRequest(socket); });
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    connect(socket, &QAbstractSocket::errorOccurred, socket, [socket] {
+        if (socket->state() == QAbstractSocket::UnconnectedState)
+            socket->deleteLater();
+    });
+}
+
+void TestServer::readRequest(QTcpSocket *socket)
+{
+    QByteArray buffer = socket->property(kBufferProperty).toByteArray() + socket->readAll();
+    const int headEnd = buffer.indexOf("\r\n\r\n");
+    if (headEnd < 0) {
+        socket->setProperty(kBufferProperty, buffer);
+        return;
+    }
+    socket->setProperty(kBufferProperty, QByteArray());
+    // One request per connection: later bytes are ignored.
+    disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
+
+    const QList<QByteArray> lines = buffer.left(headEnd).split('\n');
+    const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
+    const QString path = QString::fromLatin1(requestLine.value(1));
+    QByteArray range;
+    for (const QByteArray &line : lines) {
+        if (line.toLower().startsWith("range:"))
+            range = line.mid(6).trimmed();
+    }
+    m_requests.append(path);
+    emit requestReceived(path);
+    answer(socket, path, range);
+}
+
+void TestServer::answer(QTcpSocket *socket, const QString &path, const QByteArray &rangeHeader)
+{
+    Response response;
+    const auto it = m_responses.constFind(path);
+    if (it != m_responses.constEnd()) {
+        response = *it;
+    } else {
+        response.status = 404;
+        response.body = "<html><body>not found</body></html>";
+    }
+    if (response.neverAnswer)
+        return;
+
+    QPointer<QTcpSocket> guard(socket);
+    auto send = [guard, response, rangeHeader] {
+        if (!guard)
+            return;
+        if (response.raw) {
+            guard->write(response.body);
+            guard->disconnectFromHost();
+            return;
+        }
+        int status = response.status;
+        QByteArray body = response.body;
+        QList<QPair<QByteArray, QByteArray>> headers = response.headers;
+        // Byte ranges, so that a media player can seek in a clip.
+        const QRegularExpressionMatch m =
+            QRegularExpression(QStringLiteral("^bytes=(\\d+)-(\\d*)$")).match(QString::fromLatin1(rangeHeader));
+        if (status == 200 && m.hasMatch()) {
+            const qint64 first = m.captured(1).toLongLong();
+            const qint64 last = m.captured(2).isEmpty() ? body.size() - 1
+                                                        : qMin<qint64>(m.captured(2).toLongLong(), body.size() - 1);
+            if (first < body.size() && first <= last) {
+                headers.append({"Content-Range", QByteArray("bytes ") + QByteArray::number(first) + '-'
+                                                     + QByteArray::number(last) + '/'
+                                                     + QByteArray::number(body.size())});
+                body = body.mid(int(first), int(last - first + 1));
+                status = 206;
+            }
+        }
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) + "\r\n";
+        for (const auto &header : headers)
+            head += header.first + ": " + header.second + "\r\n";
+        head += "Accept-Ranges: bytes\r\nContent-Length: " + QByteArray::number(body.size())
+            + "\r\nConnection: close\r\n\r\n";
+        guard->write(head);
+        if (response.closeMidBody) {
+            guard->write(body.left(body.size() / 2));
+            guard->flush();
+            guard->abort();
+            return;
+        }
+        guard->write(body);
+        guard->disconnectFromHost();
+    };
+    if (response.delayMs > 0)
+        QTimer::singleShot(response.delayMs, socket, send);
+    else
+        send();
+}

@@ -1,0 +1,76 @@
+#ifndef TESTSERVER_H
+#define TESTSERVER_H
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QPair>
+#include <QStringList>
+#include <QTcpServer>
+
+class QSslCertificate;
+class QTcpSocket;
+
+// A small HTTP/1.1 server on 127.0.0.1 for tests and the offline demo.
+// With TLS it serves https using a certificate for 127.0.0.1 that only
+// processes calling trustLoopbackCertificate() accept. Each answer is set
+// by path (with query); unknown paths get 404. Connections are closed after
+// each answer.
+class TestServer : public QTcpServer
+{
+    Q_OBJECT
+
+public:
+    enum class Scheme { Http, Https };
+    enum class Certificate { Loopback, Untrusted };
+
+    struct Response
+    {
+        int status = 200;
+        QByteArray body;
+        QList<QPair<QByteArray, QByteArray>> headers;
+        int delayMs = 0;           // wait this long before answering
+        bool neverAnswer = false;  // read the request, then stay silent
+        bool closeMidBody = false; // announce the whole body, send half, close
+        bool raw = false;          // send `body` as the whole answer, nothing added
+    };
+
+    explicit TestServer(Scheme scheme, QObject *parent = nullptr,
+                        Certificate certificate = Certificate::Loopback);
+    ~TestServer() override;
+
+    bool start(); // listens on 127.0.0.1, on a free port
+    QString baseUrl() const; // "https://127.0.0.1:PORT" (or http)
+    QString authority() const; // "127.0.0.1:PORT"
+
+    void setResponse(const QString &pathAndQuery, const Response &response);
+    void setPage(const QString &pathAndQuery, const QByteArray &body,
+                 const QByteArray &contentType = "text/html; charset=utf-8");
+    void clearResponses();
+
+    QStringList requests() const { return m_requests; }
+    int requestCount(const QString &pathAndQuery) const { return m_requests.count(pathAndQuery); }
+
+    static QSslCertificate loopbackCertificate();
+    // Makes this process's TLS clients accept the loopback certificate.
+    static void trustLoopbackCertificate();
+
+    static Response ok(const QByteArray &body, const QByteArray &contentType = "text/html; charset=utf-8");
+
+signals:
+    void requestReceived(const QString &pathAndQuery);
+
+protected:
+    void incomingConnection(qintptr handle) override;
+
+private:
+    void readRequest(QTcpSocket *socket);
+    void answer(QTcpSocket *socket, const QString &path, const QByteArray &rangeHeader);
+
+    Scheme m_scheme;
+    Certificate m_certificate;
+    QHash<QString, Response> m_responses;
+    QStringList m_requests;
+};
+
+#endif // TESTSERVER_H
