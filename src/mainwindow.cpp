@@ -14,15 +14,16 @@
 
 namespace {
 
-// Log lines carry no file, line or function, whatever the build type.
+// Log lines carry no file, line or function, whatever the build type, and
+// go to the default category.
 QDebug debugLog()
 {
-    return QMessageLogger().debug();
+    return QMessageLogger(nullptr, 0, nullptr, "default").debug();
 }
 
 QDebug warningLog()
 {
-    return QMessageLogger().warning();
+    return QMessageLogger(nullptr, 0, nullptr, "default").warning();
 }
 
 bool isRow(const QModelIndex &index, int count)

@@ -160,6 +160,8 @@ void TestServer::answer(QTcpSocket *socket, const QString &path, const QByteArra
     const auto it = m_responses.constFind(path);
     if (it != m_responses.constEnd()) {
         response = *it;
+    } else if (m_hasFallback) {
+        response = m_fallback;
     } else {
         response.status = 404;
         response.body = "<html><body>not found</body></html>";

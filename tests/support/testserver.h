@@ -47,6 +47,8 @@ public:
     void setPage(const QString &pathAndQuery, const QByteArray &body,
                  const QByteArray &contentType = "text/html; charset=utf-8");
     void clearResponses();
+    // The answer for every path that has none of its own (default: 404).
+    void setFallback(const Response &response) { m_fallback = response; m_hasFallback = true; }
 
     QStringList requests() const { return m_requests; }
     int requestCount(const QString &pathAndQuery) const { return m_requests.count(pathAndQuery); }
@@ -71,6 +73,8 @@ private:
     Certificate m_certificate;
     QHash<QString, Response> m_responses;
     QStringList m_requests;
+    Response m_fallback;
+    bool m_hasFallback = false;
 };
 
 #endif // TESTSERVER_H

@@ -1,0 +1,45 @@
+#ifndef SAMPLEPAGES_H
+#define SAMPLEPAGES_H
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+
+// Article pages shaped like the real ones: voice elements and article links
+// as the editor writes them, page scripts with their traps (the page's own
+// address in a script, bare "<a" and "voice_encode_fileid" strings), the
+// account-name anchor at the top, and paragraphs of filler.
+namespace SamplePages {
+
+struct Clip
+{
+    QString name;
+    QString fileId;
+};
+
+struct Link
+{
+    QString href;  // as written in the page, "&amp;" and all
+    QString title;
+};
+
+struct Options
+{
+    int size = 0;              // pad the page to about this many bytes
+    bool accountAnchor = true; // the "javascript:" anchor at the top
+    bool crlf = false;         // CRLF line ends instead of LF
+};
+
+QByteArray voicePage(const QString &title, const QVector<Clip> &clips, const Options &options = {});
+QByteArray linkPage(const QString &title, const QVector<Link> &links, const Options &options = {});
+
+// One editor-style voice element / article anchor.
+QString voiceElement(const Clip &clip, int variant = 0);
+QString articleAnchor(const Link &link);
+
+// Paragraphs and scripts without any voice element or article link.
+QString filler(int size, int seed = 1);
+
+} // namespace SamplePages
+
+#endif // SAMPLEPAGES_H

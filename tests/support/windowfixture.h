@@ -1,0 +1,100 @@
+#ifndef WINDOWFIXTURE_H
+#define WINDOWFIXTURE_H
+
+#include "mainwindow.h"
+#include "media/mediapane.h"
+#include "testserver.h"
+
+#include <QFile>
+#include <QListWidget>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QtTest>
+
+#include <memory>
+
+// A shown main window whose articles come from a loopback HTTPS server and
+// whose clips come from a loopback HTTP server.
+class WindowFixture
+{
+public:
+    // Article rows 0..2 fetch /s/<id> for these ids.
+    explicit WindowFixture(const std::array<QString, 3> &ids = {QStringLiteral("first"), QStringLiteral("second"),
+                                                                 QStringLiteral("third")})
+    {
+        qRegisterMetaType<QNetworkReply *>();
+        TestServer::trustLoopbackCertificate();
+        QVERIFY(pages.start());
+        QVERIFY(clips.start());
+        QFile clip(qEnvironmentVariable("TEST_DATA_DIR") + QStringLiteral("/tone-a.mp3"));
+        QVERIFY(clip.open(QIODevice::ReadOnly));
+        clips.setFallback(TestServer::ok(clip.readAll(), "audio/mpeg"));
+        window = std::make_unique<MainWindow>(
+            ArticleSources{pages.baseUrl() + QStringLiteral("/s/"),
+                           clips.baseUrl() + QStringLiteral("/voice/getvoice?mediaid="), ids});
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    }
+
+    QListWidget *articles() const { return list("listWidget"); }
+    QListWidget *links() const { return list("listWidget_2"); }
+    QListWidget *voices() const { return list("listWidget_3"); }
+    MediaPane *pane() const { return window->findChild<MediaPane *>(QStringLiteral("axWidget")); }
+    QNetworkAccessManager *manager() const { return window->findChild<QNetworkAccessManager *>(); }
+
+    // The address a page should use to link to /s/<rest> on the page server.
+    QString articleLink(const QString &rest) const
+    {
+        return QStringLiteral("http://") + pages.authority() + QStringLiteral("/s/") + rest;
+    }
+    QString clipAddress(const QString &fileId) const
+    {
+        return clips.baseUrl() + QStringLiteral("/voice/getvoice?mediaid=") + fileId;
+    }
+
+    static QStringList rows(const QListWidget *list)
+    {
+        QStringList texts;
+        for (int i = 0; i < list->count(); ++i)
+            texts.append(list->item(i)->text());
+        return texts;
+    }
+
+    static void click(QListWidget *list, int row)
+    {
+        list->scrollToItem(list->item(row));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(row)).center());
+    }
+
+    static void doubleClick(QListWidget *list, int row)
+    {
+        list->scrollToItem(list->item(row));
+        const QPoint at = list->visualItemRect(list->item(row)).center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+    }
+
+    // Clicks an article row and waits until its reply has been handled.
+    bool fetchArticle(int row, int timeoutMs = 10000)
+    {
+        QSignalSpy finished(manager(), &QNetworkAccessManager::finished);
+        click(articles(), row);
+        return finished.wait(timeoutMs) || finished.count() > 0;
+    }
+
+    bool openLink(int row, int timeoutMs = 10000)
+    {
+        QSignalSpy finished(manager(), &QNetworkAccessManager::finished);
+        doubleClick(links(), row);
+        return finished.wait(timeoutMs) || finished.count() > 0;
+    }
+
+    TestServer pages{TestServer::Scheme::Https};
+    TestServer clips{TestServer::Scheme::Http};
+    std::unique_ptr<MainWindow> window;
+
+private:
+    QListWidget *list(const char *name) const { return window->findChild<QListWidget *>(QString::fromLatin1(name)); }
+};
+
+#endif // WINDOWFIXTURE_H

@@ -1,0 +1,358 @@
+#include "pagescanner.h"
+
+#include "oracle.h"
+
+#include <QtTest>
+
+#include <random>
+
+using PageScanner::LinkEntry;
+using PageScanner::Match;
+using PageScanner::PageKind;
+using PageScanner::Result;
+using PageScanner::VoiceEntry;
+
+Q_DECLARE_METATYPE(PageScanner::PageKind)
+
+namespace {
+
+const QString kHost = QStringLiteral("mp.weixin.qq.com");
+
+QStringList voiceRows(const Result &r)
+{
+    QStringList rows;
+    for (const VoiceEntry &v : r.voices)
+        rows.append(v.name + QLatin1Char('|') + v.fileId);
+    return rows;
+}
+
+QStringList linkRows(const Result &r)
+{
+    QStringList rows;
+    for (const LinkEntry &l : r.links)
+        rows.append(l.address + QLatin1Char('|') + l.title);
+    return rows;
+}
+
+// Everything both scanners say about a page, as text: every match of both
+// scanning patterns from every position the program searches from, every
+// href match and title, and the page's full result.
+struct Fast
+{
+    static Match voice(const QString &t, int from) { return PageScanner::findVoiceEntry(t, from); }
+    static Match anchor(const QString &t, int from) { return PageScanner::findAnchor(t, from, kHost); }
+    static Match href(const QString &t) { return PageScanner::findHref(t); }
+    static QString title(const QString &t) { return PageScanner::linkTitle(t); }
+    static Result scan(const QString &t) { return PageScanner::scan(t, kHost); }
+};
+
+struct Oracle
+{
+    static Match voice(const QString &t, int from) { return RegExpOracle::findVoiceEntry(t, from); }
+    static Match anchor(const QString &t, int from) { return RegExpOracle::findAnchor(t, from, kHost); }
+    static Match href(const QString &t) { return RegExpOracle::findHref(t); }
+    static QString title(const QString &t) { return RegExpOracle::linkTitle(t); }
+    static Result scan(const QString &t) { return RegExpOracle::scan(t, kHost); }
+};
+
+QString describe(const Match &m)
+{
+    return QStringLiteral("%1+%2[%3]").arg(m.position).arg(m.length).arg(m.captures.join(QStringLiteral("|")));
+}
+
+template <typename Impl>
+QString trace(const QString &text)
+{
+    QString out;
+    for (Match m = Impl::voice(text, 0); m.found(); m = Impl::voice(text, m.position + m.length))
+        out += QStringLiteral("voice ") + describe(m) + QLatin1Char('\n');
+    for (Match m = Impl::anchor(text, 0); m.found(); m = Impl::anchor(text, m.position + m.length)) {
+        out += QStringLiteral("anchor ") + describe(m) + QLatin1Char('\n');
+        out += QStringLiteral("href ") + describe(Impl::href(m.captures.at(0))) + QLatin1Char('\n');
+        out += QStringLiteral("title ") + Impl::title(m.captures.at(0)) + QLatin1Char('\n');
+    }
+    const Result r = Impl::scan(text);
+    out += QStringLiteral("kind %1\n").arg(int(r.kind)) + voiceRows(r).join(QLatin1Char('\n'))
+        + linkRows(r).join(QLatin1Char('\n'));
+    return out;
+}
+
+// Pieces that decide how the patterns match, and filler between them.
+const char *const kTokens[] = {
+    "<a", "</a>", "<a href=\"", "http://mp.weixin.qq.com/s", "http://mp.weixin.qq.com", "http://mpXweixin-qq_com/s",
+    "http://", "https://mp.weixin.qq.com/s", "/s", "/s/", "href=", "href=\"", "\"", "\"", ";\">", ";", ">",
+    "<", "<mpvoice", "<mpvoice ", "name=", " name=\"", "name=\"", "voice_encode_fileid=",
+    "voice_encode_fileid=\"", "audio_iframe", " ", " ", "\t", "\n", "\r\n", "\v", "\f", "\xc2\xa0", "\xc2\x85",
+    "\xe3\x80\x80", "\xe2\x80\x83", "x", "ab", "标题", "&nbsp;", "&amp;", "&amp;amp;", "#wechat_redirect", "http",
+    "=", "<span style=\"a;\">", "</span>", "\0",
+};
+constexpr int kTokenCount = int(sizeof(kTokens) / sizeof(kTokens[0]));
+
+QString tokenText(int token)
+{
+    if (token == kTokenCount - 1)
+        return QString(QChar(0));
+    return QString::fromUtf8(kTokens[token]);
+}
+
+QString render(const QVector<int> &tokens)
+{
+    QString page;
+    for (int t : tokens)
+        page += t >= 0 ? tokenText(t) : QString(-t, QLatin1Char('z'));
+    return page;
+}
+
+QVector<int> generate(std::mt19937 &rng)
+{
+    const int length = std::uniform_int_distribution<int>(1, 36)(rng);
+    QVector<int> tokens;
+    for (int i = 0; i < length; ++i) {
+        const int pick = std::uniform_int_distribution<int>(0, kTokenCount + 2)(rng);
+        if (pick >= kTokenCount - 1) // NUL now and then, long filler runs more often
+            tokens.append(pick == kTokenCount - 1 && rng() % 4 == 0 ? kTokenCount - 1
+                                                                    : -std::uniform_int_distribution<int>(1, 40)(rng));
+        else
+            tokens.append(pick);
+    }
+    return tokens;
+}
+
+bool differs(const QString &page)
+{
+    return trace<Fast>(page) != trace<Oracle>(page);
+}
+
+QString shrink(QVector<int> tokens)
+{
+    for (bool again = true; again;) {
+        again = false;
+        for (int i = 0; i < tokens.size(); ++i) {
+            QVector<int> fewer = tokens;
+            fewer.remove(i);
+            if (differs(render(fewer))) {
+                tokens = fewer;
+                again = true;
+                --i;
+            }
+        }
+    }
+    QString page = render(tokens);
+    for (int i = 0; i < page.size(); ++i) {
+        const QString fewer = page.left(i) + page.mid(i + 1);
+        if (differs(fewer)) {
+            page = fewer;
+            --i;
+        }
+    }
+    return page;
+}
+
+QString escaped(const QString &s)
+{
+    QString out;
+    for (const QChar c : s) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x85 || c.unicode() == 0xa0)
+            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
+} // namespace
+
+class TestPageScanner : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void workedExampleVoicePage();
+    void workedExampleLinkPage();
+    void pageText_data();
+    void pageText();
+    void scan_data();
+    void scan();
+    void articleHost_data();
+    void articleHost();
+    void samePagesAsQRegExp();
+};
+
+void TestPageScanner::workedExampleVoicePage()
+{
+    const QString page = QStringLiteral("<p><mpvoice class=\"res_iframe audio_iframe\" name=\"Chapter one\" "
+                                        "frameborder=\"0\" voice_encode_fileid=\"AbC123\"></mpvoice></p>");
+    const Match m = PageScanner::findVoiceEntry(page, 0);
+    QCOMPARE(m.position, page.indexOf(QLatin1String("<mpvoice")));
+    QCOMPARE(m.position + m.length, page.indexOf(QLatin1String("AbC123")) + 7);
+    const Result r = PageScanner::scan(page, kHost);
+    QCOMPARE(r.kind, PageKind::Voice);
+    QCOMPARE(voiceRows(r), QStringList{QStringLiteral("Chapter one|AbC123")});
+    QVERIFY(!PageScanner::findVoiceEntry(page, m.position + m.length).found());
+}
+
+void TestPageScanner::workedExampleLinkPage()
+{
+    const QString page = QStringLiteral("<div><a href=\"http://mp.weixin.qq.com/s?id=7&amp;n=1#wechat_redirect\">"
+                                        "<span style=\"color: red;\">Chapter Two&nbsp;</span></a></div>");
+    const Match m = PageScanner::findAnchor(page, 0, kHost);
+    QCOMPARE(m.position, 5);
+    QCOMPARE(m.captures.at(0), page.mid(5, page.indexOf(QLatin1String("</a>")) + 4 - 5));
+    QCOMPARE(PageScanner::findHref(m.captures.at(0)).captures.at(1),
+             QStringLiteral("http://mp.weixin.qq.com/s?id=7&amp;n=1#wechat_redirect"));
+    const Result r = PageScanner::scan(page, kHost);
+    QCOMPARE(r.kind, PageKind::Link);
+    QCOMPARE(linkRows(r), QStringList{QStringLiteral("http://mp.weixin.qq.com/s?id=7&n=1|ChapterTwo")});
+}
+
+void TestPageScanner::pageText_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("empty") << QByteArray() << QString();
+    QTest::newRow("NUL first") << QByteArray("\0audio_iframe", 13) << QString();
+    QTest::newRow("NUL inside ends the text") << QByteArray("ab\0<mpvoice", 11) << QStringLiteral("ab");
+    QTest::newRow("UTF-8") << QByteArray("\xe4\xbf\xae\xe4\xbb\x99") << QStringLiteral("修仙");
+    QTest::newRow("invalid UTF-8 becomes replacement characters")
+        << QByteArray("a\xff\xfe b") << QStringLiteral("a\ufffd\ufffd b");
+    QTest::newRow("declared charset ignored")
+        << QByteArray("<meta charset=\"gbk\">\xd0\xde") << QStringLiteral("<meta charset=\"gbk\">\ufffd\ufffd");
+}
+
+void TestPageScanner::pageText()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QString, text);
+    QCOMPARE(PageScanner::pageText(body), text);
+}
+
+void TestPageScanner::scan_data()
+{
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<PageKind>("kind");
+    QTest::addColumn<QStringList>("voices");
+    QTest::addColumn<QStringList>("links");
+
+    const QString art = QStringLiteral("http://mp.weixin.qq.com/s/");
+    QTest::newRow("empty page") << QString() << PageKind::Empty << QStringList() << QStringList();
+    QTest::newRow("marker in other letter case is a link page")
+        << QStringLiteral("<mpvoice class=\"AUDIO_IFRAME\" name=\"a\" voice_encode_fileid=\"b\">")
+        << PageKind::Link << QStringList() << QStringList();
+    QTest::newRow("three entries in page order")
+        << QStringLiteral("audio_iframe <mpvoice x name=\"一\" y voice_encode_fileid=\"A1\"></mpvoice>"
+                          "<mpvoice x name=\"二\" y voice_encode_fileid=\"B2\"></mpvoice>"
+                          "<mpvoice x name=\"三\" y voice_encode_fileid=\"C3\"></mpvoice>")
+        << PageKind::Voice << QStringList{"一|A1", "二|B2", "三|C3"} << QStringList();
+    QTest::newRow("voice page without entries")
+        << QStringLiteral("<div class=\"audio_iframe\">voice_encode_fileid=\"x\"</div>") << PageKind::Voice
+        << QStringList() << QStringList();
+    // Across line breaks QRegExp gives the name capture the longest span that
+    // still leaves the shortest whole match.
+    QTest::newRow("entry across line breaks")
+        << QStringLiteral("<mpvoice\r\n\tclass=\"audio_iframe\"\r\n\tname=\"第一章 山门\"\r\n\tplay_length=\"1\"\r\n"
+                          "\tvoice_encode_fileid=\"MzIw==\"></mpvoice>")
+        << PageKind::Voice << QStringList{"第一章 山门\"\r\n\tplay_length=\"1|MzIw=="} << QStringList();
+    // The same split on one line: after the last quote before the file id
+    // nothing is left for the pattern's ".+", so the name ends at its quote.
+    QTest::newRow("name ends at its own quote when the next one cannot end it")
+        << QStringLiteral("<mpvoice class=\"audio_iframe\" name=\"Opening.mp3\" play_length=\"1\" "
+                          "voice_encode_fileid=\"MzIw==\"></mpvoice>")
+        << PageKind::Voice << QStringList{"Opening.mp3|MzIw=="} << QStringList();
+    QTest::newRow("name needs whitespace before it")
+        << QStringLiteral("<mpvoice audio_iframe src=\"a&amp;name=\"x\" voice_encode_fileid=\"b\">")
+        << PageKind::Voice << QStringList() << QStringList();
+    QTest::newRow("names and identifiers are not decoded")
+        << QStringLiteral("<mpvoice audio_iframe name=\"A&amp;B\" src=\"s\" voice_encode_fileid=\"x&lt;y\">")
+        << PageKind::Voice << QStringList{"A&amp;B|x&lt;y"} << QStringList();
+    QTest::newRow("anchor across line breaks")
+        << QStringLiteral("<a\nhref=\"%1abc\"\n><span style=\"a;\">\nT\n</span></a>").arg(art) << PageKind::Link
+        << QStringList() << QStringList{"http://mp.weixin.qq.com/s/abc|\nT\n"};
+    QTest::newRow("match spans two elements and the first href decides")
+        << QStringLiteral("<a href=\"javascript:;\">账号</a> <a href=\"%1x\"><span style=\"a;\">T</span></a>"
+                          "<a href=\"%1y\"><span style=\"a;\">U</span></a>")
+               .arg(art)
+        << PageKind::Link << QStringList() << QStringList{"http://mp.weixin.qq.com/s/y|U"};
+    QTest::newRow("href without http is rejected")
+        << QStringLiteral("<a href=\"/s/relative\" data=\"%1x\"><span style=\"a;\">T</span></a>").arg(art)
+        << PageKind::Link << QStringList() << QStringList();
+    QTest::newRow("https host does not match")
+        << QStringLiteral("<a href=\"https://mp.weixin.qq.com/s/x\"><span style=\"a;\">T</span></a>")
+        << PageKind::Link << QStringList() << QStringList();
+    QTest::newRow("dots of the host match any character")
+        << QStringLiteral("<a href=\"http://mpXweixin-qq_com/s/x\"><span style=\"a;\">T</span></a>")
+        << PageKind::Link << QStringList() << QStringList{"http://mpXweixin-qq_com/s/x|T"};
+    QTest::newRow("&amp;amp; is replaced in a single pass")
+        << QStringLiteral("<a href=\"%1?a=1&amp;amp;b=2\"><span style=\"a;\">T</span></a>").arg(art)
+        << PageKind::Link << QStringList() << QStringList{"http://mp.weixin.qq.com/s/?a=1&amp;b=2|T"};
+    QTest::newRow("#wechat_redirect removed anywhere")
+        << QStringLiteral("<a href=\"%1?x#wechat_redirect&amp;y=1#wechat_redirect\"><span style=\"a;\">T</span></a>")
+               .arg(art)
+        << PageKind::Link << QStringList() << QStringList{"http://mp.weixin.qq.com/s/?x&y=1|T"};
+    QTest::newRow("no semicolon-quote-bracket gives an empty title")
+        << QStringLiteral("<a href=\"%1x\" target=\"_blank\"><img src=\"p.jpg\"></a>").arg(art) << PageKind::Link
+        << QStringList() << QStringList{"http://mp.weixin.qq.com/s/x|"};
+    QTest::newRow("spaces and &nbsp; removed, tabs and other entities kept")
+        << QStringLiteral("<a href=\"%1x\"><span style=\"a;\"> a\tb&nbsp;c&lt; d\u00a0e </span></a>").arg(art)
+        << PageKind::Link << QStringList() << QStringList{"http://mp.weixin.qq.com/s/x|a\tbc&lt;d\u00a0e"};
+    QTest::newRow("&nbsp; removal can complete the title head")
+        << QStringLiteral("<a href=\"%1x\"><span style=\"a;&nbsp;\">T</span></a>").arg(art) << PageKind::Link
+        << QStringList() << QStringList{"http://mp.weixin.qq.com/s/x|T"};
+    QTest::newRow("no href at all")
+        << QStringLiteral("<a data=\"%1x\"><span style=\"a;\">T</span></a>").arg(art) << PageKind::Link
+        << QStringList() << QStringList();
+    QTest::newRow("same article twice")
+        << QStringLiteral("<a href=\"%1x\"><span style=\"a;\">T</span></a><a href=\"%1x\"><span style=\"a;\">T</span></a>")
+               .arg(art)
+        << PageKind::Link << QStringList() << QStringList{"http://mp.weixin.qq.com/s/x|T", "http://mp.weixin.qq.com/s/x|T"};
+}
+
+void TestPageScanner::scan()
+{
+    QFETCH(QString, page);
+    QFETCH(PageKind, kind);
+    QFETCH(QStringList, voices);
+    QFETCH(QStringList, links);
+
+    const Result r = PageScanner::scan(page, kHost);
+    QCOMPARE(r.kind, kind);
+    QCOMPARE(voiceRows(r), voices);
+    QCOMPARE(linkRows(r), links);
+    QCOMPARE(trace<Fast>(page), trace<Oracle>(page));
+}
+
+void TestPageScanner::articleHost_data()
+{
+    QTest::addColumn<QString>("base");
+    QTest::addColumn<QString>("host");
+    QTest::newRow("built-in") << "https://mp.weixin.qq.com/s/" << "mp.weixin.qq.com";
+    QTest::newRow("loopback with port") << "https://127.0.0.1:4433/s/" << "127.0.0.1:4433";
+}
+
+void TestPageScanner::articleHost()
+{
+    QFETCH(QString, base);
+    QFETCH(QString, host);
+    QCOMPARE(PageScanner::articleHost(base), host);
+}
+
+void TestPageScanner::samePagesAsQRegExp()
+{
+    const unsigned seed = qEnvironmentVariableIsSet("SCAN_SEED") ? qEnvironmentVariableIntValue("SCAN_SEED") : 20261207u;
+    const int pages = qEnvironmentVariableIsSet("SCAN_PAGES") ? qEnvironmentVariableIntValue("SCAN_PAGES") : 300000;
+    for (int i = 0; i < pages; ++i) {
+        std::mt19937 rng(seed + unsigned(i));
+        const QVector<int> tokens = generate(rng);
+        const QString page = render(tokens);
+        if (!differs(page))
+            continue;
+        const QString smallest = shrink(tokens);
+        const QString message = QStringLiteral("seed %1 differs; smallest page: \"%2\"\nscanner:\n%3\nQRegExp:\n%4")
+                                    .arg(seed + unsigned(i))
+                                    .arg(escaped(smallest), escaped(trace<Fast>(smallest)),
+                                         escaped(trace<Oracle>(smallest)));
+        QFAIL(qPrintable(message));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestPageScanner)
+#include "tst_pagescanner.moc"

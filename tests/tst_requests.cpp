@@ -1,0 +1,246 @@
+#include "logcapture.h"
+#include "samplepages.h"
+#include "windowfixture.h"
+
+#include <QtTest>
+
+using SamplePages::Clip;
+using SamplePages::Link;
+
+// Pages fetched over real HTTPS from a loopback server, through the window.
+class TestRequests : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void voicePageFillsClipList();
+    void voicePageWithoutEntries();
+    void linkPageLeavesVoicePairAlone();
+    void lastFinishedReplyWins();
+    void emptyBodyOnlyEmptiesPageText();
+    void failedFetchKeepsWhatTheUserSees_data();
+    void failedFetchKeepsWhatTheUserSees();
+    void safeRedirectIsFollowed();
+    void handledRepliesAreReleased();
+
+private:
+    void loadLinksThenVoices();
+
+    std::unique_ptr<WindowFixture> f;
+    std::unique_ptr<LogCapture> log;
+    TestServer untrusted{TestServer::Scheme::Https, nullptr, TestServer::Certificate::Untrusted};
+    const QVector<Clip> threeClips{{"第一章 山门", "MzIwMDAwMDAwMF8yODAwMDAwMDAx"},
+                                   {"0623", "MzIwMDAwMDAwMF8yODAwMDAwMDAy"},
+                                   {"Opening.mp3", "MzIwMDAwMDAwMF8yODAwMDAwMDAz"}};
+};
+
+void TestRequests::init()
+{
+    f = std::make_unique<WindowFixture>();
+    log = std::make_unique<LogCapture>();
+    QVERIFY(untrusted.isListening() || untrusted.start());
+}
+
+void TestRequests::cleanup()
+{
+    log.reset();
+    f.reset();
+}
+
+void TestRequests::voicePageFillsClipList()
+{
+    f->pages.setPage(QStringLiteral("/s/first"), SamplePages::voicePage("卷一", threeClips, {300000}));
+
+    // Record what the pane was told at the moment each row arrives.
+    QStringList urlAtRow;
+    QObject::connect(f->voices()->model(), &QAbstractItemModel::rowsInserted, f->window.get(),
+                     [&] { urlAtRow.append(f->pane()->url()); });
+    QSignalSpy mediaChanges(f->pane()->player(), &QMediaPlayer::mediaChanged);
+
+    QVERIFY(f->fetchArticle(0));
+    QCOMPARE(f->pages.requests(), QStringList{"/s/first"});
+    QCOMPARE(log->debugLines(),
+             (QStringList{"true", "0 ( \"第一章 山门\" ),( \"MzIwMDAwMDAwMF8yODAwMDAwMDAx\" )",
+                          "1 ( \"0623\" ),( \"MzIwMDAwMDAwMF8yODAwMDAwMDAy\" )",
+                          "2 ( \"Opening.mp3\" ),( \"MzIwMDAwMDAwMF8yODAwMDAwMDAz\" )"}));
+    for (const LogCapture::Entry &e : log->entries())
+        QVERIFY2(e.emptyContext && e.category == QLatin1String("default"), qPrintable(e.message));
+
+    QCOMPARE(WindowFixture::rows(f->voices()), (QStringList{"第一章 山门", "0623", "Opening.mp3"}));
+    QCOMPARE(f->window->currentVoiceIds(), (QStringList{"MzIwMDAwMDAwMF8yODAwMDAwMDAx", "MzIwMDAwMDAwMF8yODAwMDAwMDAy",
+                                                        "MzIwMDAwMDAwMF8yODAwMDAwMDAz"}));
+    const QString first = f->clipAddress(QStringLiteral("MzIwMDAwMDAwMF8yODAwMDAwMDAx"));
+    QCOMPARE(urlAtRow, (QStringList{first, first, first}));
+    QCOMPARE(mediaChanges.count(), 1);
+    QCOMPARE(f->links()->count(), 0);
+    QVERIFY(f->window->currentLinkUrls().isEmpty());
+    QCOMPARE(f->window->currentPageText().toUtf8(), SamplePages::voicePage("卷一", threeClips, {300000}));
+}
+
+void TestRequests::loadLinksThenVoices()
+{
+    f->pages.setPage(QStringLiteral("/s/second"),
+                     SamplePages::linkPage("目录", {{f->articleLink("a1"), "甲"}, {f->articleLink("a2"), "乙"}},
+                                           {0, false}));
+    f->pages.setPage(QStringLiteral("/s/first"), SamplePages::voicePage("卷一", threeClips));
+    QVERIFY(f->fetchArticle(1));
+    QVERIFY(f->fetchArticle(0));
+    QCOMPARE(f->links()->count(), 2);
+    QCOMPARE(f->voices()->count(), 3);
+    log->clear();
+}
+
+void TestRequests::voicePageWithoutEntries()
+{
+    loadLinksThenVoices();
+    f->pages.setPage(QStringLiteral("/s/third"), "<div class=\"audio_iframe\">voice_encode_fileid</div>");
+    QSignalSpy mediaChanges(f->pane()->player(), &QMediaPlayer::mediaChanged);
+    QVERIFY(f->fetchArticle(2));
+    QCOMPARE(log->debugLines(), QStringList{"true"});
+    QCOMPARE(f->voices()->count(), 0);
+    QVERIFY(f->window->currentVoiceIds().isEmpty());
+    QCOMPARE(mediaChanges.count(), 0);
+    QCOMPARE(WindowFixture::rows(f->links()), (QStringList{"甲", "乙"}));
+}
+
+void TestRequests::linkPageLeavesVoicePairAlone()
+{
+    loadLinksThenVoices();
+    f->pages.setPage(QStringLiteral("/s/third"),
+                     SamplePages::linkPage("目录二", {{f->articleLink("b1"), "丙"}}, {200000, false, true}));
+    QSignalSpy mediaChanges(f->pane()->player(), &QMediaPlayer::mediaChanged);
+    QVERIFY(f->fetchArticle(2));
+    QCOMPARE(log->debugLines(), QStringList{"false"});
+    QCOMPARE(WindowFixture::rows(f->links()), QStringList{"丙"});
+    QCOMPARE(f->window->currentLinkUrls(), QStringList{f->articleLink("b1")});
+    QCOMPARE(f->voices()->count(), 3);
+    QCOMPARE(f->window->currentVoiceIds().size(), 3);
+    QCOMPARE(mediaChanges.count(), 0);
+}
+
+void TestRequests::lastFinishedReplyWins()
+{
+    TestServer::Response slow = TestServer::ok(SamplePages::voicePage("慢", {{"slow", "SLOW"}}));
+    slow.delayMs = 600;
+    f->pages.setResponse(QStringLiteral("/s/first"), slow);
+    f->pages.setPage(QStringLiteral("/s/second"), SamplePages::voicePage("快", {{"fast", "FAST"}}));
+
+    QSignalSpy finished(f->manager(), &QNetworkAccessManager::finished);
+    WindowFixture::click(f->articles(), 0);
+    WindowFixture::click(f->articles(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 2, 10000);
+    QCOMPARE(WindowFixture::rows(f->voices()), QStringList{"slow"});
+    QCOMPARE(f->window->currentVoiceIds(), QStringList{"SLOW"});
+    QVERIFY(f->window->currentPageText().contains(QLatin1String("SLOW")));
+    QCOMPARE(f->pane()->url(), f->clipAddress(QStringLiteral("SLOW")));
+}
+
+void TestRequests::emptyBodyOnlyEmptiesPageText()
+{
+    loadLinksThenVoices();
+    QVERIFY(!f->window->currentPageText().isEmpty());
+    f->pages.setPage(QStringLiteral("/s/third"), QByteArray());
+    QVERIFY(f->fetchArticle(2));
+    QVERIFY(f->window->currentPageText().isEmpty());
+    QVERIFY(log->entries().isEmpty());
+    QCOMPARE(f->links()->count(), 2);
+    QCOMPARE(f->voices()->count(), 3);
+}
+
+void TestRequests::failedFetchKeepsWhatTheUserSees_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("404") << "404";
+    QTest::newRow("500") << "500";
+    QTest::newRow("refused connection") << "refused";
+    QTest::newRow("untrusted certificate") << "tls";
+    QTest::newRow("closed mid-body") << "midbody";
+    QTest::newRow("redirect to plain http") << "insecure-redirect";
+}
+
+void TestRequests::failedFetchKeepsWhatTheUserSees()
+{
+    QFETCH(QString, kind);
+
+    QString target;
+    if (kind == QLatin1String("404")) {
+        target = f->articleLink(QStringLiteral("missing"));
+    } else if (kind == QLatin1String("500")) {
+        TestServer::Response r = TestServer::ok("<html><a href=\"http://x/s/1\">x</a></html>");
+        r.status = 500;
+        f->pages.setResponse(QStringLiteral("/s/broken"), r);
+        target = f->articleLink(QStringLiteral("broken"));
+    } else if (kind == QLatin1String("refused")) {
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        target = QStringLiteral("http://127.0.0.1:%1/s/x").arg(closed.serverPort());
+    } else if (kind == QLatin1String("tls")) {
+        untrusted.setPage(QStringLiteral("/s/x"), "<html>audio_iframe</html>");
+        target = QStringLiteral("http://%1/s/x").arg(untrusted.authority());
+    } else if (kind == QLatin1String("midbody")) {
+        TestServer::Response r = TestServer::ok(SamplePages::linkPage("断", {{f->articleLink("z"), "z"}}, {100000}));
+        r.closeMidBody = true;
+        f->pages.setResponse(QStringLiteral("/s/cut"), r);
+        target = f->articleLink(QStringLiteral("cut"));
+    } else {
+        TestServer::Response r = TestServer::ok("<html>moved</html>");
+        r.status = 301;
+        r.headers.append({"Location", QStringLiteral("http://%1/s/first").arg(f->pages.authority()).toUtf8()});
+        f->pages.setResponse(QStringLiteral("/s/moved"), r);
+        target = f->articleLink(QStringLiteral("moved"));
+    }
+
+    // The failing address sits in the link list, next to a good one; the
+    // anchor text carries the page server's article address so it is found.
+    const QString anchor = QStringLiteral("<a href=\"%1\" data-src=\"%2\"><span style=\"a;\">坏</span></a>\n")
+                               .arg(target, f->articleLink(QStringLiteral("ok")));
+    f->pages.setPage(QStringLiteral("/s/second"), ("<html><body>" + anchor + "</body></html>").toUtf8());
+    f->pages.setPage(QStringLiteral("/s/first"), SamplePages::voicePage("卷一", threeClips));
+    QVERIFY(f->fetchArticle(1));
+    QVERIFY(f->fetchArticle(0));
+    QCOMPARE(f->window->currentLinkUrls(), QStringList{target});
+
+    const QString pageBefore = f->window->currentPageText();
+    const QString urlBefore = f->pane()->url();
+    log->clear();
+    QVERIFY(f->openLink(0));
+
+    QCOMPARE(log->debugLines(), QStringList{"open url: \"" + target + "\""});
+    QVERIFY2(log->warningLines().size() == 1, qPrintable(log->warningLines().join("\n")));
+    QVERIFY2(log->warningLines().first().contains(QStringLiteral("/s/")), qPrintable(log->warningLines().first()));
+    QCOMPARE(f->window->currentPageText(), pageBefore);
+    QCOMPARE(WindowFixture::rows(f->links()), QStringList{"坏"});
+    QCOMPARE(f->window->currentLinkUrls(), QStringList{target});
+    QCOMPARE(f->voices()->count(), 3);
+    QCOMPARE(f->pane()->url(), urlBefore);
+}
+
+void TestRequests::safeRedirectIsFollowed()
+{
+    TestServer::Response r = TestServer::ok("<html>moved</html>");
+    r.status = 302;
+    r.headers.append({"Location", (f->pages.baseUrl() + QStringLiteral("/s/target")).toUtf8()});
+    f->pages.setResponse(QStringLiteral("/s/first"), r);
+    f->pages.setPage(QStringLiteral("/s/target"), SamplePages::voicePage("卷一", threeClips));
+    QVERIFY(f->fetchArticle(0));
+    QCOMPARE(f->pages.requests(), (QStringList{"/s/first", "/s/target"}));
+    QCOMPARE(f->voices()->count(), 3);
+    QVERIFY(log->warningLines().isEmpty());
+}
+
+void TestRequests::handledRepliesAreReleased()
+{
+    f->pages.setPage(QStringLiteral("/s/first"), SamplePages::voicePage("卷一", threeClips));
+    f->pages.setPage(QStringLiteral("/s/second"), SamplePages::linkPage("目录", {{f->articleLink("a1"), "甲"}}));
+    QSignalSpy finished(f->manager(), &QNetworkAccessManager::finished);
+    for (int i = 0; i < 200; ++i)
+        WindowFixture::click(f->articles(), i % 2);
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 200, 60000);
+    QTRY_COMPARE(f->manager()->findChildren<QNetworkReply *>().size(), 0);
+    QCOMPARE(f->pages.requests().size(), 200);
+}
+
+QTEST_MAIN(TestRequests)
+#include "tst_requests.moc"
