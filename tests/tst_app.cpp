@@ -14,28 +14,31 @@ private slots:
 
 void TestApp::closingTheWindowEndsTheProgram_data()
 {
+    QTest::addColumn<QString>("program");
     QTest::addColumn<QStringList>("arguments");
-    QTest::newRow("no arguments") << QStringList();
-    QTest::newRow("unknown arguments") << QStringList{"--verbose", "file.mp3", "-x"};
-    QTest::newRow("Qt's own option") << QStringList{"-platform", "offscreen"};
+    QTest::newRow("no arguments") << PROGRAM_PATH << QStringList();
+    QTest::newRow("unknown arguments") << PROGRAM_PATH << QStringList{"--verbose", "file.mp3", "-x"};
+    QTest::newRow("Qt's own option") << PROGRAM_PATH << QStringList{"-platform", "offscreen"};
+    QTest::newRow("offline demo") << DEMO_PATH << QStringList();
 }
 
 void TestApp::closingTheWindowEndsTheProgram()
 {
+    QFETCH(QString, program);
     QFETCH(QStringList, arguments);
-    QProcess program;
+    QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(CLOSE_WINDOW_LIBRARY));
     // The helper is loaded before the sanitizer runtime in sanitizer builds.
     env.insert(QStringLiteral("ASAN_OPTIONS"),
                env.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":verify_asan_link_order=0"));
-    program.setProcessEnvironment(env);
-    program.start(QStringLiteral(PROGRAM_PATH), arguments);
-    QVERIFY2(program.waitForFinished(60000), "the program did not end");
-    const QByteArray out = program.readAllStandardOutput();
-    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(program.exitCode(), 0);
+    process.setProcessEnvironment(env);
+    process.start(program, arguments);
+    QVERIFY2(process.waitForFinished(60000), "the program did not end");
+    const QByteArray out = process.readAllStandardOutput();
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
     QVERIFY2(out.contains("shown: Sorvalen Brimwold"), out.constData());
 }
 

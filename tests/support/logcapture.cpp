@@ -1,5 +1,7 @@
 #include "logcapture.h"
 
+#include <algorithm>
+
 namespace {
 LogCapture *current = nullptr;
 }
@@ -30,10 +32,14 @@ void LogCapture::handler(QtMsgType type, const QMessageLogContext &context, cons
 {
     if (!current)
         return;
-    // Messages of Qt's own categories (QtMultimedia, GStreamer warnings, ...)
-    // are not ours to check.
+    // Messages of Qt's own categories, and those the media backend and the
+    // offscreen platform write to the default one, are not ours to check.
     const QString category = QString::fromLatin1(context.category ? context.category : "");
-    if (category != QLatin1String("default")) {
+    static const QStringList backendPrefixes{QStringLiteral("Warning: "), QStringLiteral("Error: "),
+                                             QStringLiteral("GStreamer"), QStringLiteral("This plugin ")};
+    const bool backend = std::any_of(backendPrefixes.cbegin(), backendPrefixes.cend(),
+                                     [&](const QString &p) { return message.startsWith(p); });
+    if (category != QLatin1String("default") || backend) {
         if (current->m_previous)
             current->m_previous(type, context, message);
         return;

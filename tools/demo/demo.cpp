@@ -1,0 +1,69 @@
+// The program's window against loopback servers instead of the article and
+// voice hosts: sample pages over HTTPS, spoken clips over HTTP. Needs no
+// network. The servers live in this process and end with it.
+#include "mainwindow.h"
+#include "samplepages.h"
+#include "testserver.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QTextStream>
+
+namespace {
+
+QByteArray clip(int n)
+{
+    QFile file(QStringLiteral(":/demo/clips/clip%1.mp3").arg(n));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    Q_INIT_RESOURCE(demo);
+    TestServer::trustLoopbackCertificate();
+
+    TestServer pages(TestServer::Scheme::Https);
+    TestServer clips(TestServer::Scheme::Http);
+    if (!pages.start() || !clips.start()) {
+        QTextStream(stderr) << "demo: cannot listen on 127.0.0.1\n";
+        return 1;
+    }
+
+    const QStringList ids{"DemoXiuXian0000000001A", "DemoDaLian000000000002", "DemoXinShu000000000003"};
+    const QString link = QStringLiteral("http://%1/s/").arg(pages.authority());
+    using SamplePages::Clip;
+    const QVector<Clip> book1{{"第一章 山门", "MzAwMDAwMDAwMF8xMDAwMDAwMDAx"},
+                              {"第二章 拜师", "MzAwMDAwMDAwMF8xMDAwMDAwMDAy"},
+                              {"第三章 试剑", "MzAwMDAwMDAwMF8xMDAwMDAwMDAz"}};
+    const QVector<Clip> book2{{"第一回 雨夜", "MzAwMDAwMDAwMF8yMDAwMDAwMDAx"},
+                              {"第二回 旧友", "MzAwMDAwMDAwMF8yMDAwMDAwMDAy"},
+                              {"第三回 远行", "MzAwMDAwMDAwMF8yMDAwMDAwMDAz"}};
+    SamplePages::Options plain;
+    plain.size = 200000;
+    plain.accountAnchor = false;
+
+    pages.setPage(QStringLiteral("/s/") + ids[0], SamplePages::voicePage(QStringLiteral("修仙"), book1, plain));
+    pages.setPage(QStringLiteral("/s/") + ids[2], SamplePages::voicePage(QStringLiteral("新书"), book2, plain));
+    pages.setPage(QStringLiteral("/s/") + ids[1],
+                  SamplePages::linkPage(QStringLiteral("打脸"),
+                                        {{link + ids[0] + QStringLiteral("#wechat_redirect"), QStringLiteral("【连载】修仙 第一卷")},
+                                         {link + ids[2], QStringLiteral("【新书】雨夜 试读")},
+                                         {link + QStringLiteral("DemoMissing0000000004?a=1&amp;b=2"),
+                                          QStringLiteral("【已删除】这篇文章不见了")}},
+                                        plain));
+    for (int i = 0; i < 3; ++i) {
+        clips.setResponse(QStringLiteral("/voice/getvoice?mediaid=") + book1[i].fileId,
+                          TestServer::ok(clip(i + 1), "audio/mpeg"));
+        clips.setResponse(QStringLiteral("/voice/getvoice?mediaid=") + book2[i].fileId,
+                          TestServer::ok(clip(i + 4), "audio/mpeg"));
+    }
+
+    MainWindow window(ArticleSources{pages.baseUrl() + QStringLiteral("/s/"),
+                                     clips.baseUrl() + QStringLiteral("/voice/getvoice?mediaid="),
+                                     {ids[0], ids[1], ids[2]}});
+    window.show();
+    return app.exec();
+}
