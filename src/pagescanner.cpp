@@ -4,6 +4,10 @@
 #include <QRegExp>
 #include <QUrl>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace PageScanner {
 
 namespace {
@@ -20,6 +24,51 @@ const QLatin1String kHref("href=\"");
 // already known to be exactly one match, to divide it into captures the way
 // QRegExp does.
 const char kVoicePattern[] = "<mpvoice.+\\sname=\\\"(.+)\\\"\\s.+voice_encode_fileid=\\\"(.+)\\\"";
+
+bool sameAt(const ushort *text, int pos, QLatin1String needle)
+{
+    for (int k = 1; k + 1 < needle.size(); ++k) {
+        if (text[pos + k] != uchar(needle.data()[k]))
+            return false;
+    }
+    return true;
+}
+
+// First occurrence of an ASCII needle of two or more characters at or after
+// `from`, or -1. Pages run to megabytes and are searched several times, so
+// candidates are picked eight characters at a time by their first and last
+// character.
+int find(const QString &text, QLatin1String needle, int from)
+{
+    const int n = text.size();
+    const int m = needle.size();
+    Q_ASSERT(m >= 2);
+    const auto *s = reinterpret_cast<const ushort *>(text.constData());
+    const ushort first = uchar(needle.data()[0]);
+    const ushort last = uchar(needle.data()[m - 1]);
+    int i = qMax(0, from);
+#ifdef __SSE2__
+    const __m128i firsts = _mm_set1_epi16(short(first));
+    const __m128i lasts = _mm_set1_epi16(short(last));
+    for (; i + m - 1 + 8 <= n; i += 8) {
+        const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i));
+        const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i + m - 1));
+        unsigned mask = unsigned(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi16(head, firsts), _mm_cmpeq_epi16(tail, lasts))));
+        while (mask) {
+            const int bit = __builtin_ctz(mask);
+            if (sameAt(s, i + bit / 2, needle))
+                return i + bit / 2;
+            mask &= ~(3u << bit);
+        }
+    }
+#endif
+    for (; i + m <= n; ++i) {
+        if (s[i] == first && s[i + m - 1] == last && sameAt(s, i, needle))
+            return i;
+    }
+    return -1;
+}
 
 bool isPatternChar(QChar c)
 {
@@ -76,14 +125,14 @@ Match findVoiceEntry(const QString &text, int from)
     // at or after `from` is where the match starts; each later piece is taken
     // as early as it can be, which gives the shortest match.
     const int n = text.size();
-    const int start = text.indexOf(kMpvoice, qMax(0, from));
+    const int start = find(text, kMpvoice, qMax(0, from));
     if (start < 0)
         return {};
 
     // whitespace + name=" with at least one character before it
     int nameAt = start + kMpvoice.size() + 2;
     for (;; ++nameAt) {
-        nameAt = text.indexOf(kName, nameAt);
+        nameAt = find(text, kName, nameAt);
         if (nameAt < 0)
             return {};
         if (text.at(nameAt - 1).isSpace())
@@ -100,7 +149,7 @@ Match findVoiceEntry(const QString &text, int from)
             break;
     }
 
-    const int fileIdAt = text.indexOf(kFileId, quote + 3);
+    const int fileIdAt = find(text, kFileId, quote + 3);
     if (fileIdAt < 0)
         return {};
     const int end = text.indexOf(QLatin1Char('"'), fileIdAt + kFileId.size() + 1);
@@ -132,20 +181,20 @@ Match findAnchor(const QString &text, int from, const QString &host)
 
     // As with voice entries, the first "<a" at or after `from` starts the
     // match whenever there is one at all.
-    const int start = text.indexOf(kAnchorOpen, qMax(0, from));
+    const int start = find(text, kAnchorOpen, qMax(0, from));
     if (start < 0)
         return {};
 
     int address = start + kAnchorOpen.size() + 1;
     for (;; ++address) {
-        address = text.indexOf(kHttp, address);
+        address = find(text, kHttp, address);
         if (address < 0)
             return {};
         if (addressAt(text, address, host))
             break;
     }
 
-    const int close = text.indexOf(kAnchorClose, address + kHttp.size() + host.size() + 2 + 1);
+    const int close = find(text, kAnchorClose, address + kHttp.size() + host.size() + 2 + 1);
     if (close < 0)
         return {};
 
@@ -159,7 +208,7 @@ Match findAnchor(const QString &text, int from, const QString &host)
 Match findHref(const QString &anchorText)
 {
     // A later href=" could only close later, so the first one decides.
-    const int at = anchorText.indexOf(kHref);
+    const int at = find(anchorText, kHref, 0);
     if (at < 0)
         return {};
     const int valueStart = at + kHref.size();
@@ -207,7 +256,7 @@ Result scan(const QString &text, const QString &host)
     if (text.isEmpty())
         return result;
 
-    if (text.contains(QLatin1String(voiceMarker))) {
+    if (find(text, QLatin1String(voiceMarker), 0) >= 0) {
         result.kind = PageKind::Voice;
         for (Match m = findVoiceEntry(text, 0); m.found();
              m = findVoiceEntry(text, m.position + m.length)) {
