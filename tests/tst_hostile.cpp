@@ -1,0 +1,261 @@
+#include "logcapture.h"
+#include "samplepages.h"
+#include "windowfixture.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTimer>
+#include <QtTest>
+
+using SamplePages::Clip;
+
+namespace {
+
+// Measures the longest time the event loop went without running a timer
+// that asks to run every 2 ms.
+class StallMeter
+{
+public:
+    StallMeter()
+    {
+        m_timer.setInterval(2);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            m_longest = qMax(m_longest, m_clock.restart());
+        });
+    }
+    void start()
+    {
+        m_longest = 0;
+        m_clock.start();
+        m_timer.start();
+    }
+    qint64 stop()
+    {
+        m_timer.stop();
+        return qMax(m_longest, m_clock.elapsed());
+    }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_longest = 0;
+};
+
+// A "Vm..." figure of this process, in KiB.
+qint64 memoryKiB(const QByteArray &field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(field + ':'))
+            return line.mid(field.size() + 1).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+} // namespace
+
+// Servers that misbehave, pages that are huge or broken: the window keeps
+// answering, and what the user was looking at survives every failure.
+class TestHostile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void cleanupTestCase();
+    void thousandFetchesKeepNoReplies();
+    void hostileServer_data();
+    void hostileServer();
+
+private:
+    void loadLinksThenVoices();
+    void checkStillServed();
+
+    std::unique_ptr<WindowFixture> f;
+    std::unique_ptr<LogCapture> log;
+    TestServer untrusted{TestServer::Scheme::Https, nullptr, TestServer::Certificate::Untrusted};
+    QStringList m_report;
+    const QVector<Clip> clips{{"第一章", "MzAwMF8x"}, {"第二章", "MzAwMF8y"}};
+};
+
+void TestHostile::initTestCase()
+{
+    QVERIFY(untrusted.start());
+}
+
+void TestHostile::init()
+{
+    f = std::make_unique<WindowFixture>();
+    log = std::make_unique<LogCapture>();
+}
+
+void TestHostile::cleanup()
+{
+    log.reset();
+    f.reset();
+}
+
+void TestHostile::cleanupTestCase()
+{
+    // Printed here, where no test captures the log.
+    for (const QString &line : qAsConst(m_report))
+        qInfo().noquote() << line;
+}
+
+void TestHostile::loadLinksThenVoices()
+{
+    f->pages.setPage(QStringLiteral("/s/second"),
+                     SamplePages::linkPage("目录", {{f->articleLink("a1"), "甲"}, {f->articleLink("a2"), "乙"}},
+                                           {100000, false}));
+    f->pages.setPage(QStringLiteral("/s/first"), SamplePages::voicePage("卷一", clips, {100000}));
+    QVERIFY(f->fetchArticle(1));
+    QVERIFY(f->fetchArticle(0));
+    QCOMPARE(f->links()->count(), 2);
+    QCOMPARE(f->voices()->count(), 2);
+}
+
+void TestHostile::checkStillServed()
+{
+    f->pages.setPage(QStringLiteral("/s/third"), SamplePages::voicePage("卷三", {{"后来", "MzAwMF85"}}));
+    QVERIFY(f->fetchArticle(2, 20000));
+    QCOMPARE(WindowFixture::rows(f->voices()), QStringList{"后来"});
+}
+
+void TestHostile::hostileServer_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("keepsLists");
+    QTest::newRow("never answers") << "silent" << true;
+    QTest::newRow("closes mid-body") << "midbody" << true;
+    QTest::newRow("50 MB page") << "huge" << false;
+    QTest::newRow("100,000 anchors") << "anchors" << false;
+    QTest::newRow("invalid UTF-8 and NUL") << "bytes" << false;
+    QTest::newRow("redirect loop") << "redirect" << true;
+    QTest::newRow("wrong certificate") << "tls" << true;
+    QTest::newRow("clip cannot be fetched") << "clip" << true;
+}
+
+void TestHostile::hostileServer()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, keepsLists);
+    loadLinksThenVoices();
+    const QStringList linksBefore = WindowFixture::rows(f->links());
+    const QStringList voicesBefore = WindowFixture::rows(f->voices());
+    const QString pageBefore = f->window->currentPageText();
+
+    TestServer::Response r;
+    QString path = QStringLiteral("/s/third");
+    QString linkTarget; // fetched through a link instead of an article row
+    if (kind == QLatin1String("silent")) {
+        r.neverAnswer = true;
+    } else if (kind == QLatin1String("midbody")) {
+        r = TestServer::ok(SamplePages::linkPage("断", {{f->articleLink("z"), "z"}}, {2000000}));
+        r.closeMidBody = true;
+    } else if (kind == QLatin1String("huge")) {
+        r = TestServer::ok(SamplePages::linkPage("巨", {{f->articleLink("big"), "大"}}, {50 * 1024 * 1024, false}));
+    } else if (kind == QLatin1String("anchors")) {
+        QByteArray body = "<html><body>\n";
+        body.reserve(100000 * 120);
+        for (int i = 0; i < 100000; ++i)
+            body += "<a href=\"" + f->articleLink(QString::number(i)).toUtf8() + "\"><span style=\"a;\">标题"
+                + QByteArray::number(i) + "</span></a>\n";
+        r = TestServer::ok(body + "</body></html>");
+    } else if (kind == QLatin1String("bytes")) {
+        QByteArray body = SamplePages::voicePage("坏", {{"一", "A1"}});
+        body.insert(body.indexOf("<mpvoice"), "\xff\xfe\xc3(\xe4\xbf");
+        body += QByteArray("\0", 1) + SamplePages::voiceElement({"二", "B2"}).toUtf8();
+        r = TestServer::ok(body, "text/html; charset=utf-8");
+    } else if (kind == QLatin1String("redirect")) {
+        r.status = 302;
+        r.headers.append({"Location", (f->pages.baseUrl() + path).toUtf8()});
+    } else if (kind == QLatin1String("tls")) {
+        untrusted.setPage(QStringLiteral("/s/x"), SamplePages::voicePage("假", clips));
+        linkTarget = QStringLiteral("http://%1/s/x").arg(untrusted.authority());
+    } else {
+        TestServer::Response missing;
+        missing.status = 404;
+        f->clips.setResponse(QStringLiteral("/voice/getvoice?mediaid=MzAwMF8y"), missing);
+    }
+    if (!linkTarget.isEmpty()) {
+        const QString anchor = QStringLiteral("<a href=\"%1\" data-src=\"%2\"><span style=\"a;\">坏</span></a>")
+                                   .arg(linkTarget, f->articleLink(QStringLiteral("x")));
+        f->pages.setPage(QStringLiteral("/s/second"), anchor.toUtf8());
+    } else if (kind != QLatin1String("clip")) {
+        f->pages.setResponse(path, r);
+    }
+
+    StallMeter meter;
+    meter.start();
+    if (kind == QLatin1String("silent")) {
+        WindowFixture::click(f->articles(), 2);
+        QTRY_VERIFY(f->pages.requestCount(path) == 1);
+        QTest::qWait(500);
+    } else if (kind == QLatin1String("clip")) {
+        WindowFixture::doubleClick(f->voices(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(f->pane()->statusText().startsWith(QStringLiteral("无法播放")), 10000);
+    } else if (!linkTarget.isEmpty()) {
+        QVERIFY(f->fetchArticle(1));
+        QVERIFY(f->openLink(0));
+    } else {
+        QVERIFY(f->fetchArticle(2, 60000));
+    }
+    const qint64 stall = meter.stop();
+    m_report.append(QStringLiteral("longest event-loop stall, %1: %2 ms").arg(QString::fromLatin1(QTest::currentDataTag()), 24).arg(stall));
+
+    if (keepsLists) {
+        if (linkTarget.isEmpty())
+            QCOMPARE(WindowFixture::rows(f->links()), linksBefore);
+        QCOMPARE(WindowFixture::rows(f->voices()), voicesBefore);
+        if (kind != QLatin1String("tls"))
+            QCOMPARE(f->window->currentPageText(), pageBefore);
+    }
+    if (kind == QLatin1String("anchors"))
+        QCOMPARE(f->links()->count(), 100000);
+    if (kind == QLatin1String("huge"))
+        QCOMPARE(WindowFixture::rows(f->links()), QStringList{"大"});
+    if (kind == QLatin1String("bytes"))
+        QCOMPARE(WindowFixture::rows(f->voices()), QStringList{"一"});
+
+    checkStillServed();
+}
+
+void TestHostile::thousandFetchesKeepNoReplies()
+{
+    f->pages.setPage(QStringLiteral("/s/first"), SamplePages::voicePage("卷一", clips, {300000}));
+    f->pages.setPage(QStringLiteral("/s/second"),
+                     SamplePages::linkPage("目录", {{f->articleLink("a1"), "甲"}}, {300000}));
+    QNetworkAccessManager *manager = f->manager();
+    constexpr int batch = 4; // requests in flight at once
+    int issued = 0;
+    int handled = 0;
+    int mostAlive = 0;
+    QObject::connect(manager, &QNetworkAccessManager::finished, f->window.get(), [&] {
+        mostAlive = qMax(mostAlive, manager->findChildren<QNetworkReply *>().size());
+        ++handled;
+    });
+
+    const qint64 before = memoryKiB("VmRSS");
+    QStringList resident;
+    while (issued < 1000) {
+        for (int i = 0; i < batch; ++i, ++issued)
+            WindowFixture::click(f->articles(), issued % 2);
+        QTRY_COMPARE_WITH_TIMEOUT(handled, issued, 20000);
+        // Once a batch is handled, none of its replies is left.
+        QTRY_COMPARE(manager->findChildren<QNetworkReply *>().size(), 0);
+        if (issued % 200 == 0)
+            resident.append(QString::number(memoryKiB("VmRSS")));
+    }
+    QVERIFY2(mostAlive <= batch, qPrintable(QString::number(mostAlive)));
+    QCOMPARE(f->pages.requests().size(), 1000);
+    m_report.append(QStringLiteral("1000 fetches: peak memory %1 KiB; resident %2 KiB before, then %3 KiB "
+                                   "after every 200")
+                        .arg(memoryKiB("VmHWM")).arg(before).arg(resident.join(QStringLiteral(", "))));
+}
+
+QTEST_MAIN(TestHostile)
+#include "tst_hostile.moc"
