@@ -19,3 +19,6 @@ bash "$root/scripts/build.sh" "$root/build-asan" -DBRIMWOLD_SANITIZE=ON -DCMAKE_
 
 echo "== fuzzing the page scanner for ${FUZZ_SECONDS:-60} s"
 bash "$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-60}"
+
+echo "== install files and Debian package"
+bash "$root/scripts/check-package.sh"

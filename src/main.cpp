@@ -6,7 +6,7 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     // Lets the desktop match the window to its menu entry and icon.
-    QGuiApplication::setDesktopFileName(QStringLiteral("sorvalen-brimwold"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.sorvalen.Brimwold"));
 
     MainWindow window;
     window.show();
