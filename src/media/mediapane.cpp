@@ -131,6 +131,7 @@ void MediaPane::setUrl(const QString &address)
     m_url = address;
     m_failed = false;
     m_statusLabel->clear();
+    m_statusLabel->setToolTip(QString());
     m_positionSlider->setRange(0, 0);
     m_player->setMedia(QUrl(address));
     m_player->setPlaybackRate(kSpeeds[qMax(0, m_speedBox->currentIndex())]);
