@@ -1,6 +1,7 @@
 #include "pagescanner.h"
 
 #include <QByteArray>
+#include <QtAlgorithms>
 #include <QRegExp>
 #include <QUrl>
 
@@ -56,7 +57,7 @@ int find(const QString &text, QLatin1String needle, int from)
         unsigned mask = unsigned(
             _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi16(head, firsts), _mm_cmpeq_epi16(tail, lasts))));
         while (mask) {
-            const int bit = __builtin_ctz(mask);
+            const int bit = int(qCountTrailingZeroBits(mask));
             if (sameAt(s, i + bit / 2, needle))
                 return i + bit / 2;
             mask &= ~(3u << bit);

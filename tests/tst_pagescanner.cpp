@@ -175,6 +175,8 @@ private slots:
     void scan();
     void articleHost_data();
     void articleHost();
+    void hostWithPatternCharacters_data();
+    void hostWithPatternCharacters();
     void samePagesAsQRegExp();
 };
 
@@ -333,6 +335,27 @@ void TestPageScanner::articleHost()
     QFETCH(QString, base);
     QFETCH(QString, host);
     QCOMPARE(PageScanner::articleHost(base), host);
+}
+
+void TestPageScanner::hostWithPatternCharacters_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("page");
+    QTest::newRow("plus") << "a+b.cn" << "<a href=\"http://aab.cn/s/1\">x</a><a href=\"http://a+b.cn/s/2\">y</a>";
+    QTest::newRow("brackets") << "[::1]:8443" << "<a href=\"http://:8443/s/1\">x</a><a href=\"http://[::1]:8443/s/2\">y</a>";
+}
+
+void TestPageScanner::hostWithPatternCharacters()
+{
+    // The host goes into the pattern unescaped, so its pattern characters
+    // act as such; the scanner then leaves the search to QRegExp itself.
+    QFETCH(QString, host);
+    QFETCH(QString, page);
+    for (int from = 0; from < page.size(); ++from) {
+        const Match fast = PageScanner::findAnchor(page, from, host);
+        const Match reference = RegExpOracle::findAnchor(page, from, host);
+        QCOMPARE(describe(fast), describe(reference));
+    }
 }
 
 void TestPageScanner::samePagesAsQRegExp()
