@@ -135,6 +135,7 @@ void TestHostile::hostileServer_data()
     QTest::newRow("100,000 anchors") << "anchors" << false;
     QTest::newRow("invalid UTF-8 and NUL") << "bytes" << false;
     QTest::newRow("redirect loop") << "redirect" << true;
+    QTest::newRow("not HTTP at all") << "garbage" << true;
     QTest::newRow("wrong certificate") << "tls" << true;
     QTest::newRow("clip cannot be fetched") << "clip" << true;
 }
@@ -173,6 +174,10 @@ void TestHostile::hostileServer()
     } else if (kind == QLatin1String("redirect")) {
         r.status = 302;
         r.headers.append({"Location", (f->pages.baseUrl() + path).toUtf8()});
+    } else if (kind == QLatin1String("garbage")) {
+        r.raw = true;
+        static const char garbage[] = "\x00\xff<html>audio_iframe</html>\r\n\r\n";
+        r.body = QByteArray(garbage, sizeof garbage - 1);
     } else if (kind == QLatin1String("tls")) {
         untrusted.setPage(QStringLiteral("/s/x"), SamplePages::voicePage("假", clips));
         linkTarget = QStringLiteral("http://%1/s/x").arg(untrusted.authority());
