@@ -123,7 +123,7 @@ void TestRequests::linkPageLeavesVoicePairAlone()
 void TestRequests::lastFinishedReplyWins()
 {
     TestServer::Response slow = TestServer::ok(SamplePages::voicePage("慢", {{"slow", "SLOW"}}));
-    slow.delayMs = 600;
+    slow.delayMs = 1500;
     f->pages.setResponse(QStringLiteral("/s/first"), slow);
     f->pages.setPage(QStringLiteral("/s/second"), SamplePages::voicePage("快", {{"fast", "FAST"}}));
 
