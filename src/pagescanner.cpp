@@ -21,11 +21,6 @@ const QLatin1String kAnchorClose("</a>");
 const QLatin1String kHttp("http://");
 const QLatin1String kHref("href=\"");
 
-// The voice entry pattern as QRegExp reads it; used only on a span that is
-// already known to be exactly one match, to divide it into captures the way
-// QRegExp does.
-const char kVoicePattern[] = "<mpvoice.+\\sname=\\\"(.+)\\\"\\s.+voice_encode_fileid=\\\"(.+)\\\"";
-
 bool sameAt(const ushort *text, int pos, QLatin1String needle)
 {
     for (int k = 1; k + 1 < needle.size(); ++k) {
@@ -157,19 +152,22 @@ Match findVoiceEntry(const QString &text, int from)
     if (end < 0)
         return {};
 
+    // Where one match can be divided between the two captures in several
+    // ways, QRegExp gives the name the longest span: it starts after the
+    // first possible name=" and ends at the last quote-and-whitespace before
+    // the file id. The file id can only start at the one found above: any
+    // later "voice_encode_fileid=\"" would bring its own quote before `end`.
+    int nameEnd = fileIdAt - 3;
+    while (!(text.at(nameEnd) == QLatin1Char('"') && text.at(nameEnd + 1).isSpace()))
+        --nameEnd; // stops at `quote` at the latest
+
+    const int nameStart = nameAt + kName.size();
+    const int fileIdStart = fileIdAt + kFileId.size();
     Match m;
     m.position = start;
     m.length = end + 1 - start;
-
-    // Where several divisions of the same match are possible, QRegExp's own
-    // choice is the one we report: run it on exactly this span. The spans
-    // of successive matches do not overlap, so a page costs one pass.
-    QRegExp rx(QString::fromLatin1(kVoicePattern), Qt::CaseSensitive, QRegExp::RegExp);
-    rx.setMinimal(true);
-    const QString span = text.mid(start, m.length);
-    if (rx.indexIn(span, 0) != 0 || rx.matchedLength() != m.length)
-        return {}; // cannot happen: the span is a match by construction
-    m.captures = QStringList{span, rx.cap(1), rx.cap(2)};
+    m.captures = QStringList{text.mid(start, m.length), text.mid(nameStart, nameEnd - nameStart),
+                             text.mid(fileIdStart, end - fileIdStart)};
     return m;
 }
 
