@@ -29,12 +29,16 @@ struct VoiceEntry
 {
     QString name;
     QString fileId;
+
+    bool operator==(const VoiceEntry &o) const { return name == o.name && fileId == o.fileId; }
 };
 
 struct LinkEntry
 {
     QString address;
     QString title;
+
+    bool operator==(const LinkEntry &o) const { return address == o.address && title == o.title; }
 };
 
 struct Result
@@ -42,6 +46,8 @@ struct Result
     PageKind kind = PageKind::Empty;
     QVector<VoiceEntry> voices;
     QVector<LinkEntry> links;
+
+    bool operator==(const Result &o) const { return kind == o.kind && voices == o.voices && links == o.links; }
 };
 
 // One search result: position -1 when nothing matched; captures[0] is the
@@ -53,6 +59,10 @@ struct Match
     QStringList captures;
 
     bool found() const { return position >= 0; }
+    bool operator==(const Match &o) const
+    {
+        return position == o.position && length == o.length && captures == o.captures;
+    }
 };
 
 inline constexpr char voiceMarker[] = "audio_iframe";

@@ -72,7 +72,6 @@ private slots:
     void hostileServer();
 
 private:
-    void loadLinksThenVoices();
     void checkStillServed();
 
     std::unique_ptr<WindowFixture> f;
@@ -106,18 +105,6 @@ void TestHostile::cleanupTestCase()
         qInfo().noquote() << line;
 }
 
-void TestHostile::loadLinksThenVoices()
-{
-    f->pages.setPage(QStringLiteral("/s/second"),
-                     SamplePages::linkPage("目录", {{f->articleLink("a1"), "甲"}, {f->articleLink("a2"), "乙"}},
-                                           {100000, false}));
-    f->pages.setPage(QStringLiteral("/s/first"), SamplePages::voicePage("卷一", clips, {100000}));
-    QVERIFY(f->fetchArticle(1));
-    QVERIFY(f->fetchArticle(0));
-    QCOMPARE(f->links()->count(), 2);
-    QCOMPARE(f->voices()->count(), 2);
-}
-
 void TestHostile::checkStillServed()
 {
     f->pages.setPage(QStringLiteral("/s/third"), SamplePages::voicePage("卷三", {{"后来", "MzAwMF85"}}));
@@ -144,7 +131,7 @@ void TestHostile::hostileServer()
 {
     QFETCH(QString, kind);
     QFETCH(bool, keepsLists);
-    loadLinksThenVoices();
+    f->showLinksAndClips(clips, 100000);
     const QStringList linksBefore = WindowFixture::rows(f->links());
     const QStringList voicesBefore = WindowFixture::rows(f->voices());
     const QString pageBefore = f->window->currentPageText();

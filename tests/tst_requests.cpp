@@ -81,14 +81,7 @@ void TestRequests::voicePageFillsClipList()
 
 void TestRequests::loadLinksThenVoices()
 {
-    f->pages.setPage(QStringLiteral("/s/second"),
-                     SamplePages::linkPage("目录", {{f->articleLink("a1"), "甲"}, {f->articleLink("a2"), "乙"}},
-                                           {0, false}));
-    f->pages.setPage(QStringLiteral("/s/first"), SamplePages::voicePage("卷一", threeClips));
-    QVERIFY(f->fetchArticle(1));
-    QVERIFY(f->fetchArticle(0));
-    QCOMPARE(f->links()->count(), 2);
-    QCOMPARE(f->voices()->count(), 3);
+    f->showLinksAndClips(threeClips);
     log->clear();
 }
 

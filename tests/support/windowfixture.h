@@ -3,6 +3,7 @@
 
 #include "mainwindow.h"
 #include "media/mediapane.h"
+#include "samplepages.h"
 #include "testserver.h"
 
 #include <QFile>
@@ -87,6 +88,20 @@ public:
         QSignalSpy finished(manager(), &QNetworkAccessManager::finished);
         doubleClick(links(), row);
         return finished.wait(timeoutMs) || finished.count() > 0;
+    }
+
+    // Row 1 gets a link page with links "甲" and "乙", row 0 a voice page
+    // with these clips; both are fetched, so both lists are filled.
+    void showLinksAndClips(const QVector<SamplePages::Clip> &clips, int pageSize = 0)
+    {
+        pages.setPage(QStringLiteral("/s/second"),
+                      SamplePages::linkPage("目录", {{articleLink("a1"), "甲"}, {articleLink("a2"), "乙"}},
+                                            {pageSize, false}));
+        pages.setPage(QStringLiteral("/s/first"), SamplePages::voicePage("卷一", clips, {pageSize}));
+        QVERIFY(fetchArticle(1));
+        QVERIFY(fetchArticle(0));
+        QCOMPARE(links()->count(), 2);
+        QCOMPARE(voices()->count(), clips.size());
     }
 
     TestServer pages{TestServer::Scheme::Https};
