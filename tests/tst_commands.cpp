@@ -223,16 +223,22 @@ void TestCommands::rightClickPopsUpMenu()
     auto *menu = f->window->findChild<QMenu *>(QStringLiteral("menu_R"));
     QVERIFY(!menu->isVisible());
 
-    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(20, 20), f->links()->viewport()->mapToGlobal(QPoint(20, 20)));
+    const QPoint click = f->links()->viewport()->mapToGlobal(QPoint(20, 20));
+    QCursor::setPos(click);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(20, 20), click);
     QApplication::sendEvent(f->links()->viewport(), &event);
     QTRY_VERIFY(menu->isVisible());
     QCOMPARE(menu->actions().size(), 7);
+    QCOMPARE(menu->pos(), click);
     menu->close();
 
     // From the keyboard it still opens at the mouse cursor, not at the list.
+    const QPoint elsewhere = f->articles()->mapToGlobal(QPoint(5, 40));
+    QCursor::setPos(elsewhere);
     QContextMenuEvent keyEvent(QContextMenuEvent::Keyboard, QPoint(0, 0));
     QApplication::sendEvent(f->links(), &keyEvent);
     QTRY_VERIFY(menu->isVisible());
+    QCOMPARE(menu->pos(), elsewhere);
     menu->close();
     QCOMPARE(f->pages.requests().size(), withRows ? 1 : 0);
 }

@@ -88,33 +88,72 @@ const char *const kTokens[] = {
 };
 constexpr int kTokenCount = int(sizeof(kTokens) / sizeof(kTokens[0]));
 
-QString tokenText(int token)
+// Words the scanner searches for, each of which a near miss must not pass.
+const char *const kWords[] = {
+    "<mpvoice", " name=\"", "voice_encode_fileid=\"", "audio_iframe", "<a", "</a>", "http://",
+    "mp.weixin.qq.com/s", "href=\"", ";\">", "&nbsp;", "&amp;", "#wechat_redirect",
+};
+const char *const kReplaced[] = {"#wechat_redirect", "&amp;", "&nbsp;"};
+
+// The tokens, then near misses: every character of every word replaced,
+// dropped or doubled; the address with something else than "/s" after the
+// host; one replaced text inside another, so that a replacement can make
+// or break the other.
+const QStringList &pieces()
 {
-    if (token == kTokenCount - 1)
-        return QString(QChar(0));
-    return QString::fromUtf8(kTokens[token]);
+    static const QStringList all = [] {
+        QStringList out;
+        for (int t = 0; t < kTokenCount - 1; ++t)
+            out.append(QString::fromUtf8(kTokens[t]));
+        out.append(QString(QChar(0)));
+        for (const char *word : kWords) {
+            const QString w = QString::fromUtf8(word);
+            for (int i = 0; i < w.size(); ++i) {
+                out.append(QString(w).replace(i, 1, QLatin1Char('X')));
+                out.append(QString(w).remove(i, 1));
+                out.append(QString(w).insert(i, w.at(i)));
+            }
+        }
+        for (const char *tail : {"/x", "/", ""})
+            out.append(QStringLiteral("http://mp.weixin.qq.com") + QLatin1String(tail));
+        for (const char *outer : kReplaced) {
+            for (const char *inner : kReplaced) {
+                const QString o = QString::fromUtf8(outer);
+                for (int i = 1; inner != outer && i < o.size(); ++i)
+                    out.append(QString(o).insert(i, QString::fromUtf8(inner)));
+            }
+        }
+        return out;
+    }();
+    return all;
 }
 
 QString render(const QVector<int> &tokens)
 {
     QString page;
     for (int t : tokens)
-        page += t >= 0 ? tokenText(t) : QString(-t, QLatin1Char('z'));
+        page += t >= 0 ? pieces().at(t) : QString(-t, QLatin1Char('z'));
     return page;
 }
 
 QVector<int> generate(std::mt19937 &rng)
 {
     const int length = std::uniform_int_distribution<int>(1, 36)(rng);
+    const int nearMisses = pieces().size() - kTokenCount;
     QVector<int> tokens;
     for (int i = 0; i < length; ++i) {
         const int pick = std::uniform_int_distribution<int>(0, kTokenCount + 2)(rng);
         if (pick >= kTokenCount - 1) // NUL now and then, long filler runs more often
             tokens.append(pick == kTokenCount - 1 && rng() % 4 == 0 ? kTokenCount - 1
                                                                     : -std::uniform_int_distribution<int>(1, 40)(rng));
+        else if (rng() % 4 == 0)
+            tokens.append(kTokenCount + std::uniform_int_distribution<int>(0, nearMisses - 1)(rng));
         else
             tokens.append(pick);
     }
+    // Now and then the page ends in the middle of an article address.
+    if (rng() % 8 == 0)
+        tokens.append(pieces().indexOf(QStringLiteral("http://mp.weixin.qq.com/")) + int(rng() % 2));
     return tokens;
 }
 
