@@ -6,7 +6,7 @@ set -euo pipefail
 
 run_packages=(
   build-essential cmake pkg-config
-  qtbase5-dev qtbase5-dev-tools qtmultimedia5-dev libqt5multimedia5-plugins
+  qtbase5-dev qtbase5-dev-tools qtmultimedia5-dev libqt5multimedia5-plugins zlib1g-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   fonts-wqy-microhei
 )

@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "media/mediapane.h"
 #include "pagescanner.h"
 
 #include <QCursor>
@@ -42,15 +43,16 @@ ArticleSources ArticleSources::builtIn()
 }
 
 MainWindow::MainWindow(QWidget *parent)
-    : MainWindow(ArticleSources::builtIn(), parent)
+    : MainWindow(ArticleSources::builtIn(), FetchLimits(), parent)
 {
 }
 
-MainWindow::MainWindow(const ArticleSources &sources, QWidget *parent)
+MainWindow::MainWindow(const ArticleSources &sources, const FetchLimits &limits, QWidget *parent)
     : QMainWindow(parent)
     , articleBase(sources.articleBase)
     , voiceBase(sources.voiceBase)
     , ui(new Ui::MainWindow)
+    , fetchLimits(limits)
 {
     articleIds.reserve(int(sources.articleIds.size()));
     for (const QString &id : sources.articleIds)
@@ -78,24 +80,36 @@ MainWindow::~MainWindow()
 
 void MainWindow::get(const QString &address)
 {
-    networkManager->get(QNetworkRequest(QUrl(address, QUrl::TolerantMode)));
+    PageFetch::get(networkManager, address, fetchLimits);
+    if (fetchesInFlight++ == 0)
+        setCursor(Qt::BusyCursor);
+    ui->axWidget->showNotice(tr("正在打开…"), QString(), MediaPane::Notice::Lasting);
+}
+
+void MainWindow::showOpenFailure(const FetchFailure &failure, const QString &address)
+{
+    ui->axWidget->showNotice(tr("无法打开文章：%1").arg(failure.reason), failure.detail + QLatin1Char('\n') + address,
+                             MediaPane::Notice::UntilClipEvent);
 }
 
 void MainWindow::funreply(QNetworkReply *reply)
 {
     reply->deleteLater();
+    if (--fetchesInFlight == 0)
+        unsetCursor();
 
     // A failed fetch is not a page: keep what the user was looking at.
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (reply->error() != QNetworkReply::NoError || (status >= 300 && status < 400)) {
-        const QString reason = reply->error() != QNetworkReply::NoError
-            ? reply->errorString()
-            : QStringLiteral("redirect (HTTP %1) not followed").arg(status);
-        warningLog() << "fetch failed:" << reply->url().toString() << reason;
+    PageFetch *fetch = PageFetch::of(reply);
+    const FetchFailure failure = fetch->finish();
+    if (failure.failed()) {
+        warningLog() << "fetch failed:" << reply->url().toString() << failure.detail;
+        showOpenFailure(failure, reply->url().toString());
         return;
     }
+    if (fetchesInFlight == 0)
+        ui->axWidget->clearNotice(MediaPane::Notice::Lasting);
 
-    pageText = PageScanner::pageText(reply->readAll());
+    pageText = PageScanner::pageText(fetch->takeBody());
     if (pageText.isEmpty())
         return;
 
@@ -148,6 +162,7 @@ void MainWindow::on_listWidget_2_doubleClicked(const QModelIndex &index)
         get(entry);
     } else {
         warningLog() << "not a web address, not opened:" << entry;
+        showOpenFailure({tr("不是网页地址"), QStringLiteral("not a web address")}, entry);
     }
 }
 

@@ -1,6 +1,8 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
+#include "pagefetch.h"
+
 #include <QMainWindow>
 #include <QStringList>
 
@@ -33,7 +35,8 @@ class MainWindow : public QMainWindow
 
 public:
     explicit MainWindow(QWidget *parent = nullptr);
-    explicit MainWindow(const ArticleSources &sources, QWidget *parent = nullptr);
+    explicit MainWindow(const ArticleSources &sources, const FetchLimits &limits = FetchLimits(),
+                        QWidget *parent = nullptr);
     ~MainWindow() override;
 
     // Read-only views of the page state, for diagnostics and tests.
@@ -52,6 +55,7 @@ private slots:
 
 private:
     void get(const QString &address);
+    void showOpenFailure(const FetchFailure &failure, const QString &address);
 
     QString articleBase;
     QString voiceBase;
@@ -61,6 +65,8 @@ private:
     QNetworkAccessManager *networkManager;
     QStringList linkUrls;
     QStringList voiceIds;
+    FetchLimits fetchLimits;
+    int fetchesInFlight = 0;
 };
 
 #endif // MAINWINDOW_H

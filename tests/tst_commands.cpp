@@ -139,6 +139,7 @@ void TestCommands::linkSchemes()
     if (requestedPath.isEmpty()) {
         QCOMPARE(log->warningLines().size(), 1);
         QVERIFY(log->warningLines().first().contains(stored));
+        QCOMPARE(f->pane()->statusText(), QStringLiteral("无法打开文章：不是网页地址"));
         QTest::qWait(200);
         QCOMPARE(f->pages.requests().size(), before);
     } else {

@@ -88,7 +88,8 @@ void TestHostile::initTestCase()
 
 void TestHostile::init()
 {
-    f = std::make_unique<WindowFixture>();
+    // Short limits, so that every limit is reached within seconds.
+    f = std::make_unique<WindowFixture>(FetchLimits{16 * 1024 * 1024, 1500, 4000});
     log = std::make_unique<LogCapture>();
 }
 
@@ -108,29 +109,39 @@ void TestHostile::cleanupTestCase()
 void TestHostile::checkStillServed()
 {
     f->pages.setPage(QStringLiteral("/s/third"), SamplePages::voicePage("卷三", {{"后来", "MzAwMF85"}}));
-    QVERIFY(f->fetchArticle(2, 20000));
-    QCOMPARE(WindowFixture::rows(f->voices()), QStringList{"后来"});
+    WindowFixture::click(f->articles(), 2);
+    QTRY_COMPARE_WITH_TIMEOUT(WindowFixture::rows(f->voices()), QStringList{"后来"}, 20000);
 }
 
 void TestHostile::hostileServer_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<bool>("keepsLists");
-    QTest::newRow("never answers") << "silent" << true;
-    QTest::newRow("closes mid-body") << "midbody" << true;
-    QTest::newRow("50 MB page") << "huge" << false;
-    QTest::newRow("100,000 anchors") << "anchors" << false;
-    QTest::newRow("invalid UTF-8 and NUL") << "bytes" << false;
-    QTest::newRow("redirect loop") << "redirect" << true;
-    QTest::newRow("not HTTP at all") << "garbage" << true;
-    QTest::newRow("wrong certificate") << "tls" << true;
-    QTest::newRow("clip cannot be fetched") << "clip" << true;
+    QTest::addColumn<QString>("shown"); // how the pane's line begins afterwards
+    const QString busy = QStringLiteral("正在打开…");
+    const QString tooLarge = QStringLiteral("无法打开文章：页面过大");
+    const QString timedOut = QStringLiteral("无法打开文章：等待超时");
+    QTest::newRow("never answers") << "silent" << true << busy;
+    QTest::newRow("six never answer, then a click") << "hung" << true << busy;
+    QTest::newRow("closes mid-body") << "midbody" << true << "无法打开文章：连接中断";
+    QTest::newRow("50 MB page, over the limit") << "huge" << true << tooLarge;
+    QTest::newRow("compressed bomb") << "bomb" << true << tooLarge;
+    QTest::newRow("endless body") << "endless" << true << tooLarge;
+    QTest::newRow("one byte every 200 ms") << "drip" << true << timedOut;
+    QTest::newRow("compressed page") << "gzip" << false << "";
+    QTest::newRow("100,000 anchors") << "anchors" << false << "";
+    QTest::newRow("invalid UTF-8 and NUL") << "bytes" << false << "";
+    QTest::newRow("redirect loop") << "redirect" << true << "无法打开文章：重定向被拒绝";
+    QTest::newRow("not HTTP at all") << "garbage" << true << "无法打开文章：连接中断";
+    QTest::newRow("wrong certificate") << "tls" << true << "无法打开文章：证书不受信任";
+    QTest::newRow("clip cannot be fetched") << "clip" << true << "无法播放此音频";
 }
 
 void TestHostile::hostileServer()
 {
     QFETCH(QString, kind);
     QFETCH(bool, keepsLists);
+    QFETCH(QString, shown);
     f->showLinksAndClips(clips, 100000);
     const QStringList linksBefore = WindowFixture::rows(f->links());
     const QStringList voicesBefore = WindowFixture::rows(f->voices());
@@ -139,13 +150,21 @@ void TestHostile::hostileServer()
     TestServer::Response r;
     QString path = QStringLiteral("/s/third");
     QString linkTarget; // fetched through a link instead of an article row
-    if (kind == QLatin1String("silent")) {
+    if (kind == QLatin1String("silent") || kind == QLatin1String("hung")) {
         r.neverAnswer = true;
     } else if (kind == QLatin1String("midbody")) {
         r = TestServer::ok(SamplePages::linkPage("断", {{f->articleLink("z"), "z"}}, {2000000}));
         r.closeMidBody = true;
     } else if (kind == QLatin1String("huge")) {
         r = TestServer::ok(SamplePages::linkPage("巨", {{f->articleLink("big"), "大"}}, {50 * 1024 * 1024, false}));
+    } else if (kind == QLatin1String("bomb") || kind == QLatin1String("gzip")) {
+        r = TestServer::ok(kind == QLatin1String("bomb") ? SamplePages::gzipBomb(1LL << 30)
+                                                         : SamplePages::gzip(SamplePages::voicePage("压", {{"压缩", "WlpaWg=="}}, {3000000})));
+        r.headers.append(qMakePair(QByteArray("Content-Encoding"), QByteArray("gzip")));
+    } else if (kind == QLatin1String("endless") || kind == QLatin1String("drip")) {
+        r = TestServer::ok(SamplePages::filler(65536).toUtf8());
+        r.endless = kind == QLatin1String("endless");
+        r.dripMs = r.endless ? 0 : 200;
     } else if (kind == QLatin1String("anchors")) {
         QByteArray body = "<html><body>\n";
         body.reserve(100000 * 120);
@@ -187,6 +206,12 @@ void TestHostile::hostileServer()
         WindowFixture::click(f->articles(), 2);
         QTRY_VERIFY(f->pages.requestCount(path) == 1);
         QTest::qWait(500);
+    } else if (kind == QLatin1String("hung")) {
+        // Qt opens six connections to a host at most; the next click waits
+        // for one of them to time out.
+        for (int i = 0; i < 6; ++i)
+            WindowFixture::click(f->articles(), 2);
+        QTRY_VERIFY(f->pages.requestCount(path) == 6);
     } else if (kind == QLatin1String("clip")) {
         WindowFixture::doubleClick(f->voices(), 1);
         QTRY_VERIFY_WITH_TIMEOUT(f->pane()->statusText().startsWith(QStringLiteral("无法播放")), 10000);
@@ -206,10 +231,16 @@ void TestHostile::hostileServer()
         if (kind != QLatin1String("tls"))
             QCOMPARE(f->window->currentPageText(), pageBefore);
     }
+    const QString line = f->pane()->statusText();
+    QVERIFY2(shown.isEmpty() ? !line.startsWith(QStringLiteral("无法")) : line.startsWith(shown), qPrintable(line));
+    if (line.startsWith(QStringLiteral("无法打开文章")))
+        QVERIFY2(f->pane()->statusToolTip().contains(QStringLiteral("/s/")), qPrintable(f->pane()->statusToolTip()));
+    const bool busyCursor = f->window->testAttribute(Qt::WA_SetCursor) && f->window->cursor().shape() == Qt::BusyCursor;
+    QCOMPARE(busyCursor, shown == QStringLiteral("正在打开…"));
     if (kind == QLatin1String("anchors"))
         QCOMPARE(f->links()->count(), 100000);
-    if (kind == QLatin1String("huge"))
-        QCOMPARE(WindowFixture::rows(f->links()), QStringList{"大"});
+    if (kind == QLatin1String("gzip"))
+        QCOMPARE(WindowFixture::rows(f->voices()), QStringList{"压缩"});
     if (kind == QLatin1String("bytes"))
         QCOMPARE(WindowFixture::rows(f->voices()), QStringList{"一"});
 

@@ -145,17 +145,19 @@ void TestRequests::emptyBodyOnlyEmptiesPageText()
 void TestRequests::failedFetchKeepsWhatTheUserSees_data()
 {
     QTest::addColumn<QString>("kind");
-    QTest::newRow("404") << "404";
-    QTest::newRow("500") << "500";
-    QTest::newRow("refused connection") << "refused";
-    QTest::newRow("untrusted certificate") << "tls";
-    QTest::newRow("closed mid-body") << "midbody";
-    QTest::newRow("redirect to plain http") << "insecure-redirect";
+    QTest::addColumn<QString>("reason"); // shown in the window
+    QTest::newRow("404") << "404" << "HTTP 状态 404";
+    QTest::newRow("500") << "500" << "HTTP 状态 500";
+    QTest::newRow("refused connection") << "refused" << "无法连接服务器";
+    QTest::newRow("untrusted certificate") << "tls" << "证书不受信任";
+    QTest::newRow("closed mid-body") << "midbody" << "连接中断";
+    QTest::newRow("redirect to plain http") << "insecure-redirect" << "重定向被拒绝";
 }
 
 void TestRequests::failedFetchKeepsWhatTheUserSees()
 {
     QFETCH(QString, kind);
+    QFETCH(QString, reason);
 
     QString target;
     if (kind == QLatin1String("404")) {
@@ -208,6 +210,8 @@ void TestRequests::failedFetchKeepsWhatTheUserSees()
     QCOMPARE(f->window->currentLinkUrls(), QStringList{target});
     QCOMPARE(f->voices()->count(), 3);
     QCOMPARE(f->pane()->url(), urlBefore);
+    QCOMPARE(f->pane()->statusText(), "无法打开文章：" + reason);
+    QVERIFY(f->pane()->statusToolTip().contains(QStringLiteral("/s/")));
 }
 
 void TestRequests::safeRedirectIsFollowed()

@@ -118,7 +118,7 @@ MediaPane::MediaPane(QWidget *parent)
     updateMuteButton(m_player->isMuted());
     updateTimeLabel();
     if (!m_player->isAvailable())
-        m_statusLabel->setText(tr("没有可用的播放组件"));
+        setClipStatus(tr("没有可用的播放组件"));
 }
 
 QString MediaPane::url() const
@@ -130,8 +130,7 @@ void MediaPane::setUrl(const QString &address)
 {
     m_url = address;
     m_failed = false;
-    m_statusLabel->clear();
-    m_statusLabel->setToolTip(QString());
+    setClipStatus(QString());
     m_positionSlider->setRange(0, 0);
     m_player->setMedia(QUrl(address));
     m_player->setPlaybackRate(kSpeeds[qMax(0, m_speedBox->currentIndex())]);
@@ -144,6 +143,40 @@ void MediaPane::setUrl(const QString &address)
 QString MediaPane::statusText() const
 {
     return m_statusLabel->text();
+}
+
+QString MediaPane::statusToolTip() const
+{
+    return m_statusLabel->toolTip();
+}
+
+void MediaPane::showNotice(const QString &text, const QString &toolTip, Notice kind)
+{
+    m_notice = text;
+    m_noticeTip = toolTip;
+    m_noticeKind = kind;
+    refreshStatus();
+}
+
+void MediaPane::clearNotice(Notice kind)
+{
+    if (m_noticeKind == kind)
+        showNotice(QString(), QString(), Notice::Lasting);
+}
+
+void MediaPane::setClipStatus(const QString &text, const QString &toolTip)
+{
+    m_clipStatus = text;
+    m_clipStatusTip = toolTip;
+    clearNotice(Notice::UntilClipEvent);
+    refreshStatus();
+}
+
+void MediaPane::refreshStatus()
+{
+    const bool notice = !m_notice.isEmpty();
+    m_statusLabel->setText(notice ? m_notice : m_clipStatus);
+    m_statusLabel->setToolTip(notice ? m_noticeTip : m_clipStatusTip);
 }
 
 void MediaPane::togglePlay()
@@ -169,21 +202,21 @@ void MediaPane::updateStatus(QMediaPlayer::MediaStatus status)
         return;
     switch (status) {
     case QMediaPlayer::LoadingMedia:
-        m_statusLabel->setText(tr("加载中…"));
+        setClipStatus(tr("加载中…"));
         break;
     case QMediaPlayer::BufferingMedia:
     case QMediaPlayer::StalledMedia:
-        m_statusLabel->setText(tr("缓冲中…"));
+        setClipStatus(tr("缓冲中…"));
         break;
     case QMediaPlayer::EndOfMedia:
-        m_statusLabel->setText(tr("播放完毕"));
+        setClipStatus(tr("播放完毕"));
         break;
     case QMediaPlayer::InvalidMedia:
         m_failed = true;
-        m_statusLabel->setText(tr("无法播放此音频"));
+        setClipStatus(tr("无法播放此音频"), m_url);
         break;
     default:
-        m_statusLabel->clear();
+        setClipStatus(QString());
         break;
     }
 }
@@ -194,9 +227,7 @@ void MediaPane::showError(QMediaPlayer::Error error)
         return;
     m_failed = true;
     const QString detail = m_player->errorString();
-    m_statusLabel->setText(detail.isEmpty() ? tr("无法播放此音频")
-                                            : tr("无法播放此音频：%1").arg(detail));
-    m_statusLabel->setToolTip(m_url);
+    setClipStatus(detail.isEmpty() ? tr("无法播放此音频") : tr("无法播放此音频：%1").arg(detail), m_url);
 }
 
 void MediaPane::updateDuration(qint64 duration)

@@ -23,8 +23,18 @@ public:
     QString url() const;
     void setUrl(const QString &address);
 
-    // What the pane currently tells the user (loading, buffering, an error).
+    // What the pane currently tells the user (loading, buffering, an error,
+    // or a notice) and the tooltip that goes with it.
     QString statusText() const;
+    QString statusToolTip() const;
+
+    // A line about something other than the clip, such as a page being
+    // opened. A lasting notice stays until it is cleared or replaced; the
+    // other kind also gives way to the next clip event.
+    enum class Notice { Lasting, UntilClipEvent };
+    void showNotice(const QString &text, const QString &toolTip, Notice kind);
+    // Clears the notice if it is of this kind.
+    void clearNotice(Notice kind);
     QMediaPlayer *player() const { return m_player; }
 
 private:
@@ -37,6 +47,8 @@ private:
     void updateTimeLabel();
     void updateMuteButton(bool muted);
     void setSpeed(int index);
+    void setClipStatus(const QString &text, const QString &toolTip = QString());
+    void refreshStatus();
 
     QMediaPlayer *m_player;
     QToolButton *m_playButton;
@@ -49,6 +61,11 @@ private:
     QComboBox *m_speedBox;
     QString m_url;
     bool m_failed = false;
+    QString m_clipStatus;
+    QString m_clipStatusTip;
+    QString m_notice;
+    QString m_noticeTip;
+    Notice m_noticeKind = Notice::Lasting;
 };
 
 #endif // MEDIAPANE_H

@@ -1,5 +1,7 @@
 #include "samplepages.h"
 
+#include <zlib.h>
+
 namespace SamplePages {
 
 namespace {
@@ -108,6 +110,62 @@ QByteArray linkPage(const QString &title, const QVector<Link> &links, const Opti
     page += filler(budget / 2, 4);
     page += pageTail();
     return finish(page, options);
+}
+
+QByteArray gzip(const QByteArray &data)
+{
+    z_stream z{};
+    deflateInit2(&z, 9, Z_DEFLATED, MAX_WBITS + 16, 9, Z_DEFAULT_STRATEGY); // + 16: gzip wrapper
+    QByteArray out(int(deflateBound(&z, uLong(data.size()))) + 64, '\0');
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
+    z.avail_in = uInt(data.size());
+    z.next_out = reinterpret_cast<Bytef *>(out.data());
+    z.avail_out = uInt(out.size());
+    deflate(&z, Z_FINISH);
+    out.truncate(int(z.total_out));
+    deflateEnd(&z);
+    return out;
+}
+
+QByteArray gzipBomb(qint64 inflatedBytes)
+{
+    // After a full flush the compressor starts afresh, so every further MiB
+    // of zeros compresses to the same bytes: compress one, repeat it.
+    constexpr qint64 kSegment = 1024 * 1024;
+    const QByteArray zeros(int(kSegment), '\0');
+    z_stream z{};
+    deflateInit2(&z, 9, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY);
+    QByteArray out(int(deflateBound(&z, kSegment)) + 64, '\0');
+    auto compress = [&](const QByteArray &in, int flush) {
+        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(in.constData()));
+        z.avail_in = uInt(in.size());
+        z.next_out = reinterpret_cast<Bytef *>(out.data());
+        z.avail_out = uInt(out.size());
+        deflate(&z, flush);
+        return out.left(out.size() - int(z.avail_out));
+    };
+    compress(zeros, Z_FULL_FLUSH);
+    const QByteArray segment = compress(zeros, Z_FULL_FLUSH); // as every later one
+    const qint64 segments = inflatedBytes / kSegment;
+    const QByteArray rest(int(inflatedBytes - segments * kSegment), '\0');
+
+    QByteArray body("\x1f\x8b\x08\0\0\0\0\0\x02\x03", 10);
+    body.reserve(int(segment.size() * segments + 4096));
+    for (qint64 i = 0; i < segments; ++i)
+        body += segment;
+    body += compress(rest, Z_FINISH);
+    deflateEnd(&z);
+
+    const uLong zeroCrc = crc32(0, reinterpret_cast<const Bytef *>(zeros.constData()), uInt(kSegment));
+    uLong crc = crc32(0, nullptr, 0);
+    for (qint64 i = 0; i < segments; ++i)
+        crc = crc32_combine(crc, zeroCrc, kSegment);
+    crc = crc32_combine(crc, crc32(0, reinterpret_cast<const Bytef *>(rest.constData()), uInt(rest.size())), rest.size());
+    for (const quint32 word : {quint32(crc), quint32(inflatedBytes)}) {
+        for (int shift = 0; shift < 32; shift += 8)
+            body += char((word >> shift) & 0xff);
+    }
+    return body;
 }
 
 } // namespace SamplePages

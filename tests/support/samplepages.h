@@ -40,6 +40,13 @@ QString articleAnchor(const Link &link);
 // Paragraphs and scripts without any voice element or article link.
 QString filler(int size, int seed = 1);
 
+// `data` as a gzip body.
+QByteArray gzip(const QByteArray &data);
+
+// A gzip body that inflates to `inflatedBytes` zero bytes, about a
+// thousandth of that size; made in constant memory.
+QByteArray gzipBomb(qint64 inflatedBytes);
+
 } // namespace SamplePages
 
 #endif // SAMPLEPAGES_H

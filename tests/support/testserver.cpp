@@ -9,6 +9,8 @@
 #include <QSslSocket>
 #include <QTimer>
 
+#include <memory>
+
 namespace {
 
 QByteArray readResource(const QString &name)
@@ -31,6 +33,35 @@ QByteArray reasonPhrase(int status)
 }
 
 const char kBufferProperty[] = "requestBuffer";
+
+// Writes `body` as the socket drains, keeping about 256 KiB waiting, so
+// that a big answer does not hold up this thread; with `repeat` the body
+// starts over at its end and the answer never ends, otherwise the
+// connection is closed after it.
+void feed(QTcpSocket *socket, const QByteArray &body, bool repeat)
+{
+    auto sent = std::make_shared<int>(0);
+    auto more = [socket, body, repeat, sent] {
+        auto *tls = qobject_cast<QSslSocket *>(socket);
+        // A TLS socket encrypts what it is given at once: both counts matter.
+        while (socket->bytesToWrite() + (tls ? tls->encryptedBytesToWrite() : 0) < 256 * 1024) {
+            if (*sent == body.size()) {
+                if (!repeat) {
+                    socket->disconnectFromHost();
+                    return;
+                }
+                *sent = 0;
+            }
+            const QByteArray piece = body.mid(*sent, 64 * 1024);
+            socket->write(piece);
+            *sent += piece.size();
+        }
+    };
+    QObject::connect(socket, &QIODevice::bytesWritten, socket, more);
+    if (auto *tls = qobject_cast<QSslSocket *>(socket))
+        QObject::connect(tls, &QSslSocket::encryptedBytesWritten, tls, more);
+    more();
+}
 
 } // namespace
 
@@ -199,17 +230,26 @@ void TestServer::answer(QTcpSocket *socket, const QString &path, const QByteArra
         QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) + "\r\n";
         for (const auto &header : headers)
             head += header.first + ": " + header.second + "\r\n";
-        head += "Accept-Ranges: bytes\r\nContent-Length: " + QByteArray::number(body.size())
-            + "\r\nConnection: close\r\n\r\n";
-        guard->write(head);
+        const bool unending = response.endless || response.dripMs > 0;
+        if (!unending)
+            head += "Accept-Ranges: bytes\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";
+        guard->write(head + "Connection: close\r\n\r\n");
+        if (response.dripMs > 0) {
+            auto *drip = new QTimer(guard.data());
+            connect(drip, &QTimer::timeout, guard.data(),
+                    [socket = guard.data(), body = body.isEmpty() ? QByteArray("x") : body, sent = 0]() mutable {
+                socket->write(body.mid(sent++ % body.size(), 1));
+            });
+            drip->start(response.dripMs);
+            return;
+        }
         if (response.closeMidBody) {
             guard->write(body.left(body.size() / 2));
             guard->flush();
             guard->abort();
             return;
         }
-        guard->write(body);
-        guard->disconnectFromHost();
+        feed(guard, body, response.endless && !body.isEmpty());
     };
     if (response.delayMs > 0)
         QTimer::singleShot(response.delayMs, socket, send);

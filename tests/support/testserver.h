@@ -33,6 +33,8 @@ public:
         bool neverAnswer = false;  // read the request, then stay silent
         bool closeMidBody = false; // announce the whole body, send half, close
         bool raw = false;          // send `body` as the whole answer, nothing added
+        bool endless = false;      // no length; `body` again and again, as fast as it is taken
+        int dripMs = 0;            // no length; one byte of `body` every dripMs, without end
     };
 
     explicit TestServer(Scheme scheme, QObject *parent = nullptr,

@@ -19,10 +19,10 @@
 class WindowFixture
 {
 public:
-    // Article rows 0..2 fetch /s/<id> for these ids.
-    explicit WindowFixture(const std::array<QString, 3> &ids = {QStringLiteral("first"), QStringLiteral("second"),
-                                                                 QStringLiteral("third")})
+    // Article rows 0..2 fetch /s/first, /s/second and /s/third.
+    explicit WindowFixture(const FetchLimits &limits = FetchLimits())
     {
+        const std::array<QString, 3> ids{QStringLiteral("first"), QStringLiteral("second"), QStringLiteral("third")};
         qRegisterMetaType<QNetworkReply *>();
         TestServer::trustLoopbackCertificate();
         QVERIFY(pages.start());
@@ -32,7 +32,8 @@ public:
         clips.setFallback(TestServer::ok(clip.readAll(), "audio/mpeg"));
         window = std::make_unique<MainWindow>(
             ArticleSources{pages.baseUrl() + QStringLiteral("/s/"),
-                           clips.baseUrl() + QStringLiteral("/voice/getvoice?mediaid="), ids});
+                           clips.baseUrl() + QStringLiteral("/voice/getvoice?mediaid="), ids},
+            limits);
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     }
