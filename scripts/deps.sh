@@ -13,6 +13,7 @@ run_packages=(
 test_packages=(
   clang-14 libclang-rt-14-dev
   dpkg-dev file desktop-file-utils appstream
+  dbus-daemon dbus-session-bus-common
 )
 
 packages=("${run_packages[@]}")

@@ -78,13 +78,13 @@ void TestCommands::clickArticleThenPlayAnotherClip()
     QTRY_COMPARE_WITH_TIMEOUT(f->pages.requests(), QStringList{"/s/first"}, 10000);
     QTRY_COMPARE_WITH_TIMEOUT(f->voices()->count(), 3, 10000);
     QTRY_VERIFY_WITH_TIMEOUT(f->clips.requestCount(clipPath("MzAwMF8x")) > 0, 10000);
-    QTRY_COMPARE_WITH_TIMEOUT(f->pane()->player()->state(), QMediaPlayer::PlayingState, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(f->pane()->playback()->state(), Playback::State::Playing, 10000);
 
     WindowFixture::doubleClick(f->voices(), 1);
     QTRY_VERIFY_WITH_TIMEOUT(f->clips.requestCount(clipPath("MzAwMF8y")) > 0, 10000);
     QCOMPARE(f->pane()->url(), f->clipAddress(QStringLiteral("MzAwMF8y")));
-    QCOMPARE(f->pane()->player()->currentMedia().request().url(), QUrl(f->clipAddress(QStringLiteral("MzAwMF8y"))));
-    QTRY_COMPARE_WITH_TIMEOUT(f->pane()->player()->state(), QMediaPlayer::PlayingState, 10000);
+    QCOMPARE(f->pane()->playback()->source(), QUrl(f->clipAddress(QStringLiteral("MzAwMF8y"))));
+    QTRY_COMPARE_WITH_TIMEOUT(f->pane()->playback()->state(), Playback::State::Playing, 10000);
     QCOMPARE(f->pages.requests().size(), 1); // playing a clip fetches no page
 }
 

@@ -89,7 +89,7 @@ void TestHostile::initTestCase()
 void TestHostile::init()
 {
     // Short limits, so that every limit is reached within seconds.
-    f = std::make_unique<WindowFixture>(FetchLimits{16 * 1024 * 1024, 1500, 4000});
+    f = std::make_unique<WindowFixture>(FetchLimits{16 * 1024 * 1024, 3000, 6000});
     log = std::make_unique<LogCapture>();
 }
 

@@ -57,7 +57,7 @@ void TestRequests::voicePageFillsClipList()
     QStringList urlAtRow;
     QObject::connect(f->voices()->model(), &QAbstractItemModel::rowsInserted, f->window.get(),
                      [&] { urlAtRow.append(f->pane()->url()); });
-    QSignalSpy mediaChanges(f->pane()->player(), &QMediaPlayer::mediaChanged);
+    QSignalSpy mediaChanges(f->pane()->playback(), &Playback::sourceChanged);
 
     QVERIFY(f->fetchArticle(0));
     QCOMPARE(f->pages.requests(), QStringList{"/s/first"});
@@ -89,7 +89,7 @@ void TestRequests::voicePageWithoutEntries()
 {
     loadLinksThenVoices();
     f->pages.setPage(QStringLiteral("/s/third"), "<div class=\"audio_iframe\">voice_encode_fileid</div>");
-    QSignalSpy mediaChanges(f->pane()->player(), &QMediaPlayer::mediaChanged);
+    QSignalSpy mediaChanges(f->pane()->playback(), &Playback::sourceChanged);
     QVERIFY(f->fetchArticle(2));
     QCOMPARE(log->debugLines(), QStringList{"true"});
     QCOMPARE(f->voices()->count(), 0);
@@ -103,7 +103,7 @@ void TestRequests::linkPageLeavesVoicePairAlone()
     loadLinksThenVoices();
     f->pages.setPage(QStringLiteral("/s/third"),
                      SamplePages::linkPage("目录二", {{f->articleLink("b1"), "丙"}}, {200000, false, true}));
-    QSignalSpy mediaChanges(f->pane()->player(), &QMediaPlayer::mediaChanged);
+    QSignalSpy mediaChanges(f->pane()->playback(), &Playback::sourceChanged);
     QVERIFY(f->fetchArticle(2));
     QCOMPARE(log->debugLines(), QStringList{"false"});
     QCOMPARE(WindowFixture::rows(f->links()), QStringList{"丙"});

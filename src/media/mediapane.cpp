@@ -1,16 +1,21 @@
 #include "media/mediapane.h"
 
+#include "media/mprisservice.h"
+
 #include <QComboBox>
-#include <QVBoxLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QProxyStyle>
+#include <QResizeEvent>
+#include <QShortcut>
 #include <QSlider>
 #include <QStyle>
-#include <QTime>
 #include <QToolButton>
 #include <QUrl>
+#include <QVBoxLayout>
 
 #include <climits>
+#include <cmath>
 #include <iterator>
 
 namespace {
@@ -27,48 +32,118 @@ QString formatTime(qint64 ms)
     return hours > 0 ? QStringLiteral("%1:%2").arg(hours).arg(minSec) : minSec;
 }
 
+QString errorReason(Playback::Error error)
+{
+    switch (error) {
+    case Playback::Error::Resource: return MediaPane::tr("无法读取音频");
+    case Playback::Error::Format: return MediaPane::tr("不支持此音频格式");
+    case Playback::Error::Network: return MediaPane::tr("网络错误");
+    case Playback::Error::AccessDenied: return MediaPane::tr("无权访问此音频");
+    case Playback::Error::ServiceMissing: return MediaPane::tr("没有可用的播放组件");
+    default: return MediaPane::tr("未知错误");
+    }
+}
+
+// A left click on a slider's track jumps there, instead of moving one page.
+class JumpClickStyle : public QProxyStyle
+{
+public:
+    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+                  QStyleHintReturn *returnData) const override
+    {
+        if (hint == SH_Slider_AbsoluteSetButtons)
+            return Qt::LeftButton;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+void setName(QWidget *widget, const QString &name)
+{
+    widget->setToolTip(name);
+    widget->setAccessibleName(name);
+}
+
 } // namespace
+
+// A one-line label that shortens its text with "…" when it is too narrow.
+class StatusLine : public QLabel
+{
+public:
+    explicit StatusLine(QWidget *parent = nullptr)
+        : QLabel(parent)
+    {
+        setTextFormat(Qt::PlainText);
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    }
+
+    QString fullText() const { return m_text; }
+    void setFullText(const QString &text)
+    {
+        m_text = text;
+        setAccessibleName(text);
+        elide();
+    }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override
+    {
+        QLabel::resizeEvent(event);
+        elide();
+    }
+
+private:
+    void elide() { setText(fontMetrics().elidedText(m_text, Qt::ElideRight, qMax(0, contentsRect().width()))); }
+
+    QString m_text;
+};
 
 MediaPane::MediaPane(QWidget *parent)
     : QWidget(parent)
-    , m_player(new QMediaPlayer(this))
+    , m_playback(new Playback(this))
     , m_playButton(new QToolButton(this))
     , m_stopButton(new QToolButton(this))
     , m_positionSlider(new QSlider(Qt::Horizontal, this))
     , m_timeLabel(new QLabel(this))
-    , m_statusLabel(new QLabel(this))
+    , m_statusLine(new StatusLine(this))
     , m_muteButton(new QToolButton(this))
     , m_volumeSlider(new QSlider(Qt::Horizontal, this))
     , m_speedBox(new QComboBox(this))
 {
+    auto *jumpClicks = new JumpClickStyle;
+    jumpClicks->setParent(this);
+
     m_playButton->setObjectName(QStringLiteral("playButton"));
     m_playButton->setAutoRaise(true);
     m_playButton->setEnabled(false);
     m_stopButton->setObjectName(QStringLiteral("stopButton"));
     m_stopButton->setAutoRaise(true);
     m_stopButton->setIcon(style()->standardIcon(QStyle::SP_MediaStop));
-    m_stopButton->setToolTip(tr("停止"));
+    setName(m_stopButton, tr("停止"));
     m_stopButton->setEnabled(false);
 
     m_positionSlider->setObjectName(QStringLiteral("positionSlider"));
+    m_positionSlider->setStyle(jumpClicks);
     m_positionSlider->setRange(0, 0);
-    m_positionSlider->setToolTip(tr("播放位置"));
+    m_positionSlider->setSingleStep(5000); // the arrow keys
+    m_positionSlider->setPageStep(30000);  // PageUp and PageDown
+    setName(m_positionSlider, tr("播放位置"));
 
     m_timeLabel->setObjectName(QStringLiteral("timeLabel"));
-    m_statusLabel->setObjectName(QStringLiteral("statusLabel"));
-    m_statusLabel->setTextFormat(Qt::PlainText);
-    m_statusLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_timeLabel->setAccessibleName(tr("播放时间"));
+    m_timeLabel->setAccessibleDescription(tr("已播放的时间 / 音频的总时长"));
+    m_statusLine->setObjectName(QStringLiteral("statusLabel"));
 
     m_muteButton->setObjectName(QStringLiteral("muteButton"));
     m_muteButton->setAutoRaise(true);
     m_volumeSlider->setObjectName(QStringLiteral("volumeSlider"));
+    m_volumeSlider->setStyle(jumpClicks);
     m_volumeSlider->setRange(0, 100);
-    m_volumeSlider->setValue(m_player->volume());
+    m_volumeSlider->setValue(m_playback->volume());
     m_volumeSlider->setMaximumWidth(90);
-    m_volumeSlider->setToolTip(tr("音量"));
+    m_volumeSlider->setAccessibleName(tr("音量"));
 
     m_speedBox->setObjectName(QStringLiteral("speedBox"));
-    m_speedBox->setToolTip(tr("播放速度"));
+    setName(m_speedBox, tr("播放速度"));
     for (const double speed : kSpeeds)
         m_speedBox->addItem(QStringLiteral("%1×").arg(speed));
 
@@ -83,7 +158,7 @@ MediaPane::MediaPane(QWidget *parent)
     auto *bottom = new QHBoxLayout;
     bottom->setContentsMargins(0, 0, 0, 0);
     bottom->setSpacing(4);
-    bottom->addWidget(m_statusLabel, 1);
+    bottom->addWidget(m_statusLine, 1);
     bottom->addWidget(m_muteButton);
     bottom->addWidget(m_volumeSlider);
     bottom->addWidget(m_speedBox);
@@ -95,30 +170,51 @@ MediaPane::MediaPane(QWidget *parent)
     layout->addLayout(bottom);
 
     connect(m_playButton, &QToolButton::clicked, this, &MediaPane::togglePlay);
-    connect(m_stopButton, &QToolButton::clicked, m_player, &QMediaPlayer::stop);
-    connect(m_positionSlider, &QSlider::sliderMoved, m_player, &QMediaPlayer::setPosition);
+    connect(m_stopButton, &QToolButton::clicked, this, &MediaPane::stop);
+    connect(m_positionSlider, &QSlider::sliderMoved, this, &MediaPane::seekTo);
     connect(m_positionSlider, &QSlider::actionTriggered, this, [this](int action) {
-        // Clicks and keys on the track seek too, not only drags.
-        if (action != QAbstractSlider::SliderMove)
-            m_player->setPosition(m_positionSlider->sliderPosition());
+        // Keys and clicks on the track seek as well as drags do.
+        if (action != QAbstractSlider::SliderMove || !m_positionSlider->isSliderDown())
+            seekTo(m_positionSlider->sliderPosition());
     });
-    connect(m_volumeSlider, &QSlider::valueChanged, m_player, &QMediaPlayer::setVolume);
-    connect(m_muteButton, &QToolButton::clicked, this, [this] { m_player->setMuted(!m_player->isMuted()); });
-    connect(m_speedBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &MediaPane::setSpeed);
+    connect(m_volumeSlider, &QSlider::valueChanged, m_playback, &Playback::setVolume);
+    connect(m_muteButton, &QToolButton::clicked, this, [this] { m_playback->setMuted(!m_playback->isMuted()); });
+    connect(m_speedBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this] {
+        applySpeed();
+        emit speedChanged(speed());
+    });
 
-    connect(m_player, &QMediaPlayer::stateChanged, this, &MediaPane::updatePlayButton);
-    connect(m_player, &QMediaPlayer::mediaStatusChanged, this, &MediaPane::updateStatus);
-    connect(m_player, QOverload<QMediaPlayer::Error>::of(&QMediaPlayer::error), this, &MediaPane::showError);
-    connect(m_player, &QMediaPlayer::durationChanged, this, &MediaPane::updateDuration);
-    connect(m_player, &QMediaPlayer::positionChanged, this, &MediaPane::updatePosition);
-    connect(m_player, &QMediaPlayer::mutedChanged, this, &MediaPane::updateMuteButton);
-    connect(m_player, &QMediaPlayer::volumeChanged, m_volumeSlider, &QSlider::setValue);
+    connect(m_playback, &Playback::stateChanged, this, &MediaPane::showState);
+    connect(m_playback, &Playback::statusChanged, this, &MediaPane::showStatus);
+    connect(m_playback, &Playback::errorOccurred, this, &MediaPane::showError);
+    connect(m_playback, &Playback::durationChanged, this, &MediaPane::showDuration);
+    connect(m_playback, &Playback::positionChanged, this, &MediaPane::showPosition);
+    connect(m_playback, &Playback::volumeChanged, this, &MediaPane::showVolume);
+    connect(m_playback, &Playback::mutedChanged, this, &MediaPane::showVolume);
 
-    updatePlayButton(m_player->state());
-    updateMuteButton(m_player->isMuted());
-    updateTimeLabel();
-    if (!m_player->isAvailable())
-        setClipStatus(tr("没有可用的播放组件"));
+    // Space plays and pauses wherever the focus is in the pane; the media
+    // keys work anywhere in the window. A keyboard's single play key sends
+    // "play", so that one toggles too.
+    auto *space = new QShortcut(QKeySequence(Qt::Key_Space), this, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
+    connect(space, &QShortcut::activated, this, &MediaPane::togglePlay);
+    const std::pair<Qt::Key, void (MediaPane::*)()> mediaKeys[] = {
+        {Qt::Key_MediaPlay, &MediaPane::togglePlay},
+        {Qt::Key_MediaTogglePlayPause, &MediaPane::togglePlay},
+        {Qt::Key_MediaPause, &MediaPane::pause},
+        {Qt::Key_MediaStop, &MediaPane::stop},
+    };
+    for (const auto &[key, command] : mediaKeys) {
+        auto *shortcut = new QShortcut(QKeySequence(key), this, nullptr, nullptr, Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, command);
+    }
+
+    showState(m_playback->state());
+    showVolume();
+    showTime();
+    if (!m_playback->isAvailable())
+        setClipStatus(errorReason(Playback::Error::ServiceMissing));
+
+    new MprisService(this);
 }
 
 QString MediaPane::url() const
@@ -129,25 +225,28 @@ QString MediaPane::url() const
 void MediaPane::setUrl(const QString &address)
 {
     m_url = address;
+    ++m_clipNumber;
     m_failed = false;
+    m_position = 0;
     setClipStatus(QString());
     m_positionSlider->setRange(0, 0);
-    m_player->setMedia(QUrl(address));
-    m_player->setPlaybackRate(kSpeeds[qMax(0, m_speedBox->currentIndex())]);
-    m_player->play();
+    m_playback->setSource(QUrl(address));
+    applySpeed();
+    m_playback->play();
     m_playButton->setEnabled(true);
     m_stopButton->setEnabled(true);
-    updateTimeLabel();
+    showTime();
+    emit clipChanged();
 }
 
 QString MediaPane::statusText() const
 {
-    return m_statusLabel->text();
+    return m_statusLine->fullText();
 }
 
 QString MediaPane::statusToolTip() const
 {
-    return m_statusLabel->toolTip();
+    return m_statusLine->toolTip();
 }
 
 void MediaPane::showNotice(const QString &text, const QString &toolTip, Notice kind)
@@ -175,43 +274,106 @@ void MediaPane::setClipStatus(const QString &text, const QString &toolTip)
 void MediaPane::refreshStatus()
 {
     const bool notice = !m_notice.isEmpty();
-    m_statusLabel->setText(notice ? m_notice : m_clipStatus);
-    m_statusLabel->setToolTip(notice ? m_noticeTip : m_clipStatusTip);
+    m_statusLine->setFullText(notice ? m_notice : m_clipStatus);
+    m_statusLine->setToolTip(notice ? m_noticeTip : m_clipStatusTip);
+}
+
+void MediaPane::play()
+{
+    if (!m_url.isEmpty())
+        m_playback->play();
+}
+
+void MediaPane::pause()
+{
+    if (m_playback->state() == Playback::State::Playing)
+        m_playback->pause();
 }
 
 void MediaPane::togglePlay()
 {
-    if (m_player->state() == QMediaPlayer::PlayingState)
-        m_player->pause();
+    if (m_playback->state() == Playback::State::Playing)
+        pause();
     else
-        m_player->play();
+        play();
 }
 
-void MediaPane::updatePlayButton(QMediaPlayer::State state)
+void MediaPane::stop()
 {
-    const bool playing = state == QMediaPlayer::PlayingState;
-    m_playButton->setIcon(style()->standardIcon(playing ? QStyle::SP_MediaPause : QStyle::SP_MediaPlay));
-    m_playButton->setToolTip(playing ? tr("暂停") : tr("播放"));
-    if (state == QMediaPlayer::StoppedState && !m_failed)
-        updatePosition(m_player->position());
+    m_playback->stop();
 }
 
-void MediaPane::updateStatus(QMediaPlayer::MediaStatus status)
+bool MediaPane::canSeek() const
+{
+    return m_playback->duration() > 0 && m_playback->isSeekable();
+}
+
+void MediaPane::seekTo(qint64 ms)
+{
+    if (!canSeek())
+        return;
+    ms = qBound<qint64>(0, ms, m_playback->duration());
+    m_playback->setPosition(ms);
+    showPosition(ms); // a paused player may not report it
+    emit seeked(ms);
+}
+
+double MediaPane::speed() const
+{
+    return kSpeeds[qBound(0, m_speedBox->currentIndex(), int(std::size(kSpeeds)) - 1)];
+}
+
+void MediaPane::setSpeed(double speed)
+{
+    int nearest = 0;
+    for (int i = 1; i < int(std::size(kSpeeds)); ++i) {
+        if (std::abs(kSpeeds[i] - speed) < std::abs(kSpeeds[nearest] - speed))
+            nearest = i;
+    }
+    m_speedBox->setCurrentIndex(nearest);
+}
+
+double MediaPane::minimumSpeed()
+{
+    return kSpeeds[0];
+}
+
+double MediaPane::maximumSpeed()
+{
+    return kSpeeds[std::size(kSpeeds) - 1];
+}
+
+void MediaPane::applySpeed()
+{
+    if (m_playback->rate() != speed())
+        m_playback->setRate(speed());
+}
+
+void MediaPane::showState(Playback::State state)
+{
+    const bool playing = state == Playback::State::Playing;
+    m_playButton->setIcon(style()->standardIcon(playing ? QStyle::SP_MediaPause : QStyle::SP_MediaPlay));
+    setName(m_playButton, playing ? tr("暂停") : tr("播放"));
+    if (state == Playback::State::Stopped && !m_failed)
+        showPosition(m_playback->position());
+}
+
+void MediaPane::showStatus(Playback::Status status)
 {
     if (m_failed)
         return;
     switch (status) {
-    case QMediaPlayer::LoadingMedia:
+    case Playback::Status::Loading:
         setClipStatus(tr("加载中…"));
         break;
-    case QMediaPlayer::BufferingMedia:
-    case QMediaPlayer::StalledMedia:
+    case Playback::Status::Buffering:
+    case Playback::Status::Stalled:
         setClipStatus(tr("缓冲中…"));
         break;
-    case QMediaPlayer::EndOfMedia:
+    case Playback::Status::EndOfMedia:
         setClipStatus(tr("播放完毕"));
         break;
-    case QMediaPlayer::InvalidMedia:
+    case Playback::Status::Invalid:
         m_failed = true;
         setClipStatus(tr("无法播放此音频"), m_url);
         break;
@@ -219,44 +381,43 @@ void MediaPane::updateStatus(QMediaPlayer::MediaStatus status)
         setClipStatus(QString());
         break;
     }
+    if (status == Playback::Status::Loaded || status == Playback::Status::Buffered)
+        showDuration(m_playback->duration());
 }
 
-void MediaPane::showError(QMediaPlayer::Error error)
+void MediaPane::showError(Playback::Error error, const QString &text)
 {
-    if (error == QMediaPlayer::NoError)
+    if (error == Playback::Error::None)
         return;
     m_failed = true;
-    const QString detail = m_player->errorString();
-    setClipStatus(detail.isEmpty() ? tr("无法播放此音频") : tr("无法播放此音频：%1").arg(detail), m_url);
+    setClipStatus(tr("无法播放此音频：%1").arg(errorReason(error)),
+                  (text.isEmpty() ? QString() : text + QLatin1Char('\n')) + m_url);
 }
 
-void MediaPane::updateDuration(qint64 duration)
+void MediaPane::showDuration(qint64 duration)
 {
     m_positionSlider->setRange(0, int(qBound<qint64>(0, duration, INT_MAX)));
-    updateTimeLabel();
+    showTime();
 }
 
-void MediaPane::updatePosition(qint64 position)
+void MediaPane::showPosition(qint64 position)
 {
+    m_position = position;
     if (!m_positionSlider->isSliderDown())
         m_positionSlider->setValue(int(qBound<qint64>(0, position, INT_MAX)));
-    updateTimeLabel();
+    showTime();
 }
 
-void MediaPane::updateTimeLabel()
+void MediaPane::showTime()
 {
-    m_timeLabel->setText(QStringLiteral("%1 / %2").arg(formatTime(m_player->position()),
-                                                       formatTime(m_player->duration())));
+    m_timeLabel->setText(QStringLiteral("%1 / %2").arg(formatTime(m_position), formatTime(m_playback->duration())));
 }
 
-void MediaPane::updateMuteButton(bool muted)
+void MediaPane::showVolume()
 {
+    const bool muted = m_playback->isMuted();
     m_muteButton->setIcon(style()->standardIcon(muted ? QStyle::SP_MediaVolumeMuted : QStyle::SP_MediaVolume));
-    m_muteButton->setToolTip(muted ? tr("取消静音") : tr("静音"));
-}
-
-void MediaPane::setSpeed(int index)
-{
-    if (index >= 0 && index < int(std::size(kSpeeds)))
-        m_player->setPlaybackRate(kSpeeds[index]);
+    setName(m_muteButton, muted ? tr("取消静音") : tr("静音"));
+    m_volumeSlider->setValue(m_playback->volume());
+    m_volumeSlider->setToolTip(tr("音量：%1%").arg(m_playback->volume()));
 }

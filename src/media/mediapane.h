@@ -1,17 +1,20 @@
 #ifndef MEDIAPANE_H
 #define MEDIAPANE_H
 
-#include <QMediaPlayer>
+#include "media/playback.h"
+
 #include <QWidget>
 
 class QComboBox;
 class QLabel;
 class QSlider;
 class QToolButton;
+class StatusLine;
 
 // The player pane below the lists. Writing its "URL" property loads that
 // address and starts playing it at once; everything else (pause, stop,
-// seeking, volume, speed) is the pane's own business, through its controls.
+// seeking, volume, speed) is the pane's own business, through its controls,
+// the keyboard and the desktop's media controls.
 class MediaPane : public QWidget
 {
     Q_OBJECT
@@ -23,8 +26,8 @@ public:
     QString url() const;
     void setUrl(const QString &address);
 
-    // What the pane currently tells the user (loading, buffering, an error,
-    // or a notice) and the tooltip that goes with it.
+    // What the pane's status line tells the user (loading, buffering, an
+    // error, or a notice), in full, and the tooltip that goes with it.
     QString statusText() const;
     QString statusToolTip() const;
 
@@ -35,31 +38,53 @@ public:
     void showNotice(const QString &text, const QString &toolTip, Notice kind);
     // Clears the notice if it is of this kind.
     void clearNotice(Notice kind);
-    QMediaPlayer *player() const { return m_player; }
+
+    Playback *playback() const { return m_playback; }
+
+    // The commands behind the controls.
+    void play();
+    void pause();
+    void togglePlay();
+    void stop();
+    void seekTo(qint64 ms);
+    bool canSeek() const;
+    // Playback speed: one of the speeds offered, which stays for later clips.
+    double speed() const;
+    void setSpeed(double speed); // the nearest one offered
+    static double minimumSpeed();
+    static double maximumSpeed();
+    // Counts the clips given to the pane, for telling them apart.
+    int clipNumber() const { return m_clipNumber; }
+
+signals:
+    void clipChanged();
+    void speedChanged(double speed);
+    void seeked(qint64 ms);
 
 private:
-    void togglePlay();
-    void updatePlayButton(QMediaPlayer::State state);
-    void updateStatus(QMediaPlayer::MediaStatus status);
-    void showError(QMediaPlayer::Error error);
-    void updateDuration(qint64 duration);
-    void updatePosition(qint64 position);
-    void updateTimeLabel();
-    void updateMuteButton(bool muted);
-    void setSpeed(int index);
+    void showState(Playback::State state);
+    void showStatus(Playback::Status status);
+    void showError(Playback::Error error, const QString &text);
+    void showDuration(qint64 duration);
+    void showPosition(qint64 position);
+    void showTime();
+    void showVolume();
+    void applySpeed();
     void setClipStatus(const QString &text, const QString &toolTip = QString());
     void refreshStatus();
 
-    QMediaPlayer *m_player;
+    Playback *m_playback;
     QToolButton *m_playButton;
     QToolButton *m_stopButton;
     QSlider *m_positionSlider;
     QLabel *m_timeLabel;
-    QLabel *m_statusLabel;
+    StatusLine *m_statusLine;
     QToolButton *m_muteButton;
     QSlider *m_volumeSlider;
     QComboBox *m_speedBox;
     QString m_url;
+    int m_clipNumber = 0;
+    qint64 m_position = 0; // as shown
     bool m_failed = false;
     QString m_clipStatus;
     QString m_clipStatusTip;

@@ -1,0 +1,240 @@
+#include "media/mprisservice.h"
+
+#include "media/mediapane.h"
+
+#include <QCoreApplication>
+#include <QDBusAbstractAdaptor>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+
+namespace {
+
+const QString kObjectPath = QStringLiteral("/org/mpris/MediaPlayer2");
+const QString kBusName = QStringLiteral("org.mpris.MediaPlayer2.sorvalen_brimwold");
+const QString kPlayerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
+constexpr qint64 kMicroPerMilli = 1000;
+
+} // namespace
+
+// org.mpris.MediaPlayer2: the program itself.
+class MprisRoot : public QDBusAbstractAdaptor
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2")
+    Q_PROPERTY(bool CanQuit READ canQuit)
+    Q_PROPERTY(bool CanRaise READ canRaise)
+    Q_PROPERTY(bool HasTrackList READ hasTrackList)
+    Q_PROPERTY(QString Identity READ identity)
+    Q_PROPERTY(QString DesktopEntry READ desktopEntry)
+    Q_PROPERTY(QStringList SupportedUriSchemes READ supported)
+    Q_PROPERTY(QStringList SupportedMimeTypes READ supported)
+
+public:
+    explicit MprisRoot(MprisService *service)
+        : QDBusAbstractAdaptor(service)
+        , m_service(service)
+    {
+    }
+
+    bool canQuit() const { return false; }
+    bool canRaise() const { return true; }
+    bool hasTrackList() const { return false; }
+    QString identity() const { return QStringLiteral("Sorvalen Brimwold"); }
+    QString desktopEntry() const { return QStringLiteral("org.sorvalen.Brimwold"); }
+    // Clips come only from the pages, never from outside.
+    QStringList supported() const { return {}; }
+
+public slots:
+    void Raise()
+    {
+        QWidget *window = m_service->pane()->window();
+        window->show();
+        window->raise();
+        window->activateWindow();
+    }
+    void Quit() {}
+
+private:
+    MprisService *m_service;
+};
+
+// org.mpris.MediaPlayer2.Player: the pane's playback.
+class MprisPlayer : public QDBusAbstractAdaptor
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
+    Q_PROPERTY(QString PlaybackStatus READ playbackStatus)
+    Q_PROPERTY(double Rate READ rate WRITE setRate)
+    Q_PROPERTY(QVariantMap Metadata READ metadata)
+    Q_PROPERTY(double Volume READ volume WRITE setVolume)
+    Q_PROPERTY(qlonglong Position READ position)
+    Q_PROPERTY(double MinimumRate READ minimumRate)
+    Q_PROPERTY(double MaximumRate READ maximumRate)
+    Q_PROPERTY(bool CanGoNext READ no)
+    Q_PROPERTY(bool CanGoPrevious READ no)
+    Q_PROPERTY(bool CanPlay READ hasClip)
+    Q_PROPERTY(bool CanPause READ hasClip)
+    Q_PROPERTY(bool CanSeek READ canSeek)
+    Q_PROPERTY(bool CanControl READ yes)
+
+public:
+    explicit MprisPlayer(MprisService *service)
+        : QDBusAbstractAdaptor(service)
+        , m_service(service)
+        , m_pane(service->pane())
+    {
+        connect(m_pane, &MediaPane::seeked, this, [this](qint64 ms) { emit Seeked(ms * kMicroPerMilli); });
+    }
+
+    QString playbackStatus() const
+    {
+        switch (m_pane->playback()->state()) {
+        case Playback::State::Playing: return QStringLiteral("Playing");
+        case Playback::State::Paused: return QStringLiteral("Paused");
+        default: return QStringLiteral("Stopped");
+        }
+    }
+    double rate() const { return m_pane->speed(); }
+    void setRate(double rate)
+    {
+        if (rate > 0) // a rate of 0 means pause, which clients are to ask for by Pause
+            m_pane->setSpeed(rate);
+    }
+    QVariantMap metadata() const
+    {
+        QVariantMap map{{QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath(m_service->trackId()))}};
+        if (!m_pane->url().isEmpty())
+            map.insert(QStringLiteral("xesam:url"), m_pane->url());
+        if (m_pane->playback()->duration() > 0)
+            map.insert(QStringLiteral("mpris:length"), qlonglong(m_pane->playback()->duration() * kMicroPerMilli));
+        return map;
+    }
+    // Muted counts as silent.
+    double volume() const { return m_pane->playback()->isMuted() ? 0.0 : m_pane->playback()->volume() / 100.0; }
+    void setVolume(double volume)
+    {
+        const int percent = qBound(0, qRound(volume * 100), 100);
+        m_pane->playback()->setVolume(percent);
+        if (percent > 0)
+            m_pane->playback()->setMuted(false);
+    }
+    qlonglong position() const { return m_pane->playback()->position() * kMicroPerMilli; }
+    double minimumRate() const { return MediaPane::minimumSpeed(); }
+    double maximumRate() const { return MediaPane::maximumSpeed(); }
+    bool no() const { return false; }
+    bool yes() const { return true; }
+    bool hasClip() const { return !m_pane->url().isEmpty(); }
+    bool canSeek() const { return m_pane->canSeek(); }
+
+public slots:
+    void Next() {}
+    void Previous() {}
+    void Pause() { m_pane->pause(); }
+    void PlayPause() { m_pane->togglePlay(); }
+    void Stop() { m_pane->stop(); }
+    void Play() { m_pane->play(); }
+    void Seek(qlonglong offset)
+    {
+        m_pane->seekTo(m_pane->playback()->position() + offset / kMicroPerMilli);
+    }
+    void SetPosition(const QDBusObjectPath &track, qlonglong position)
+    {
+        const qint64 ms = position / kMicroPerMilli;
+        if (track.path() == m_service->trackId() && ms >= 0 && ms <= m_pane->playback()->duration())
+            m_pane->seekTo(ms);
+    }
+    void OpenUri(const QString &) {} // no scheme is supported
+
+signals:
+    void Seeked(qlonglong position);
+
+private:
+    MprisService *m_service;
+    MediaPane *m_pane;
+};
+
+MprisService::MprisService(MediaPane *pane)
+    : QObject(pane)
+    , m_pane(pane)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    new MprisPlayer(this);
+    new MprisRoot(this);
+    if (!bus.registerObject(kObjectPath, this, QDBusConnection::ExportAdaptors))
+        return; // another pane of this process has it
+    for (const QString &name : {kBusName, kBusName + QStringLiteral(".instance%1").arg(QCoreApplication::applicationPid())}) {
+        if (bus.registerService(name)) {
+            m_service = name;
+            break;
+        }
+    }
+    if (m_service.isEmpty()) {
+        bus.unregisterObject(kObjectPath);
+        return;
+    }
+
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // Qt 6 compares such values by their own ==; Qt 5 must be told to.
+    if (!QMetaType::hasRegisteredComparators<QDBusObjectPath>())
+        QMetaType::registerEqualsComparator<QDBusObjectPath>();
+#endif
+    m_published = playerProperties();
+    const Playback *playback = pane->playback();
+    connect(playback, &Playback::stateChanged, this, &MprisService::publishChanges);
+    connect(playback, &Playback::durationChanged, this, &MprisService::publishChanges);
+    connect(playback, &Playback::seekableChanged, this, &MprisService::publishChanges);
+    connect(playback, &Playback::statusChanged, this, &MprisService::publishChanges);
+    connect(playback, &Playback::volumeChanged, this, &MprisService::publishChanges);
+    connect(playback, &Playback::mutedChanged, this, &MprisService::publishChanges);
+    connect(pane, &MediaPane::clipChanged, this, &MprisService::publishChanges);
+    connect(pane, &MediaPane::speedChanged, this, &MprisService::publishChanges);
+}
+
+MprisService::~MprisService()
+{
+    if (m_service.isEmpty())
+        return;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    bus.unregisterService(m_service);
+    bus.unregisterObject(kObjectPath);
+}
+
+QString MprisService::trackId() const
+{
+    if (m_pane->url().isEmpty())
+        return QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack");
+    return QStringLiteral("/org/sorvalen/Brimwold/clip/%1").arg(m_pane->clipNumber());
+}
+
+// Every property of the player that announces its changes (all but the
+// position, which moves all the time and is asked for instead).
+QVariantMap MprisService::playerProperties() const
+{
+    const auto *player = findChild<MprisPlayer *>();
+    QVariantMap map;
+    for (const char *name : {"PlaybackStatus", "Rate", "Metadata", "Volume", "CanPlay", "CanPause", "CanSeek"})
+        map.insert(QLatin1String(name), player->property(name));
+    return map;
+}
+
+void MprisService::publishChanges()
+{
+    const QVariantMap now = playerProperties();
+    QVariantMap changed;
+    for (auto it = now.cbegin(); it != now.cend(); ++it) {
+        if (m_published.value(it.key()) != it.value())
+            changed.insert(it.key(), it.value());
+    }
+    m_published = now;
+    if (changed.isEmpty())
+        return;
+    QDBusMessage signal = QDBusMessage::createSignal(kObjectPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                     QStringLiteral("PropertiesChanged"));
+    signal << kPlayerInterface << changed << QStringList();
+    QDBusConnection::sessionBus().send(signal);
+}
+
+#include "mprisservice.moc"

@@ -1,0 +1,36 @@
+#ifndef MPRISSERVICE_H
+#define MPRISSERVICE_H
+
+#include <QObject>
+#include <QString>
+#include <QVariantMap>
+
+class MediaPane;
+
+// Puts the pane on the session bus as an MPRIS 2 media player, so that the
+// media keys, the desktop's player applet and playerctl can see and drive
+// it. Without a session bus it does nothing.
+class MprisService : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit MprisService(MediaPane *pane);
+    ~MprisService() override;
+
+    // The bus name taken, or empty when not on the bus.
+    QString serviceName() const { return m_service; }
+
+    MediaPane *pane() const { return m_pane; }
+    QString trackId() const;
+    QVariantMap playerProperties() const;
+
+private:
+    void publishChanges();
+
+    MediaPane *m_pane;
+    QString m_service;
+    QVariantMap m_published;
+};
+
+#endif // MPRISSERVICE_H
