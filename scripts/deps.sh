@@ -14,6 +14,7 @@ test_packages=(
   clang-14 libclang-rt-14-dev
   dpkg-dev file desktop-file-utils appstream
   dbus-daemon dbus-session-bus-common
+  qt6-base-dev qt6-multimedia-dev qt6-5compat-dev
 )
 
 packages=("${run_packages[@]}")

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite:
 #   1. the test suite in a plain build
-#   2. the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer
-#   3. the page scanner fuzz target for FUZZ_SECONDS (default 60)
-#   4. the install tree and the Debian package: validation and a start
+#   2. the same suite built against Qt 6
+#   3. the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer
+#   4. the page scanner fuzz target for FUZZ_SECONDS (default 60)
+#   5. the install tree and the Debian package: validation and a start
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/deps.sh" test
@@ -12,6 +13,10 @@ jobs="$(nproc)"
 echo "== plain build: test suite"
 bash "$root/scripts/build.sh" "$root/build"
 (cd "$root/build" && ctest --output-on-failure -j2)
+
+echo "== Qt 6 build: test suite"
+bash "$root/scripts/build.sh" "$root/build-qt6" -DBRIMWOLD_QT=6
+(cd "$root/build-qt6" && ctest --output-on-failure -j2)
 
 echo "== sanitizer build (ASan + UBSan): test suite"
 bash "$root/scripts/build.sh" "$root/build-asan" -DBRIMWOLD_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug

@@ -14,9 +14,11 @@ namespace {
 // Qt holds no more than about this much of the body for us at a time.
 constexpr qint64 kReadBufferBytes = 64 * 1024;
 
+#if QT_VERSION < QT_VERSION_CHECK(6, 3, 0)
 // Qt sends at most this many requests to one host at a time and queues the
 // rest in order.
 constexpr int kConnectionsPerHost = 6;
+#endif
 
 QString seconds(int ms)
 {
@@ -92,11 +94,13 @@ QNetworkReply *PageFetch::get(QNetworkAccessManager *manager, const QString &add
     QNetworkRequest request(QUrl(address, QUrl::TolerantMode));
     // Asking ourselves keeps Qt from inflating the body.
     request.setRawHeader("Accept-Encoding", "gzip, deflate");
-    QSet<const QNetworkReply *> ahead;
+    QSet<const QNetworkReply *> ahead; // earlier requests to the same host still running
+#if QT_VERSION < QT_VERSION_CHECK(6, 3, 0)
     for (const QNetworkReply *other : manager->findChildren<QNetworkReply *>(QString(), Qt::FindDirectChildrenOnly)) {
         if (!other->isFinished() && other->url().authority() == request.url().authority())
             ahead.insert(other);
     }
+#endif
     QNetworkReply *reply = manager->get(request);
     new PageFetch(manager, reply, limits, ahead);
     return reply;
@@ -119,14 +123,22 @@ PageFetch::PageFetch(QNetworkAccessManager *manager, QNetworkReply *reply, const
     connect(m_idle, &QTimer::timeout, this, [this] {
         refuse(tr("等待超时"), QStringLiteral("no data for %1 s").arg(seconds(m_limits.idleMs)));
     });
-    // A request that waits in Qt's queue has not been sent yet: its silence
-    // counts from when an earlier one ends and makes room for it.
+    // A request that waits in Qt's queue has not been sent yet, so its
+    // silence counts from when it leaves the queue.
+#if QT_VERSION >= QT_VERSION_CHECK(6, 3, 0)
+    Q_UNUSED(manager)
+    connect(reply, &QNetworkReply::socketStartedConnecting, m_idle, QOverload<>::of(&QTimer::start));
+    connect(reply, &QNetworkReply::requestSent, m_idle, QOverload<>::of(&QTimer::start));
+#else
+    // Qt 5 does not say when that is; it sends the queued requests in order
+    // as earlier ones to the same host end.
     if (m_ahead.size() < kConnectionsPerHost)
         m_idle->start();
     connect(manager, &QNetworkAccessManager::finished, this, [this](const QNetworkReply *other) {
         if (m_ahead.remove(other) && m_ahead.size() == kConnectionsPerHost - 1)
             m_idle->start();
     });
+#endif
 
     QTimer::singleShot(limits.totalMs, this, [this] {
         refuse(tr("等待超时"), QStringLiteral("not finished after %1 s").arg(seconds(m_limits.totalMs)));

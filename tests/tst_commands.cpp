@@ -236,7 +236,7 @@ void TestCommands::rightClickPopsUpMenu()
     // From the keyboard it still opens at the mouse cursor, not at the list.
     const QPoint elsewhere = f->articles()->mapToGlobal(QPoint(5, 40));
     QCursor::setPos(elsewhere);
-    QContextMenuEvent keyEvent(QContextMenuEvent::Keyboard, QPoint(0, 0));
+    QContextMenuEvent keyEvent(QContextMenuEvent::Keyboard, QPoint(0, 0), f->links()->mapToGlobal(QPoint(0, 0)));
     QApplication::sendEvent(f->links(), &keyEvent);
     QTRY_VERIFY(menu->isVisible());
     QCOMPARE(menu->pos(), elsewhere);

@@ -52,7 +52,7 @@ QByteArray TestMediaPane::clip(const char *name)
 
 void TestMediaPane::initTestCase()
 {
-    QVERIFY(m_server.start());
+    QVERIFY(m_server.startInThread());
     const QByteArray a = clip("tone-a.mp3");
     const QByteArray b = clip("tone-b.mp3");
     QVERIFY(!a.isEmpty() && !b.isEmpty());
@@ -61,7 +61,9 @@ void TestMediaPane::initTestCase()
     // About 90 s, long enough to seek in: MP3 frames of a plain stream join up.
     m_server.setResponse(QStringLiteral("/voice/long"), TestServer::ok(a.repeated(30), "audio/mpeg"));
 
-    // A session bus of our own, before anything asks for one.
+    // A session bus of our own, before anything asks for one. GLib's
+    // settings would connect to it too and raise SIGTERM when it goes away.
+    qputenv("GSETTINGS_BACKEND", "memory");
     m_bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
                                                  QStringLiteral("--print-address")});
     if (m_bus.waitForReadyRead(10000))

@@ -390,13 +390,14 @@ void MediaPane::showError(Playback::Error error, const QString &text)
     if (error == Playback::Error::None)
         return;
     m_failed = true;
+    m_playback->stop(); // not every player stops by itself
     setClipStatus(tr("无法播放此音频：%1").arg(errorReason(error)),
                   (text.isEmpty() ? QString() : text + QLatin1Char('\n')) + m_url);
 }
 
 void MediaPane::showDuration(qint64 duration)
 {
-    m_positionSlider->setRange(0, int(qBound<qint64>(0, duration, INT_MAX)));
+    m_positionSlider->setRange(0, int(qBound<qint64>(0, duration, qint64(INT_MAX))));
     showTime();
 }
 
@@ -404,7 +405,7 @@ void MediaPane::showPosition(qint64 position)
 {
     m_position = position;
     if (!m_positionSlider->isSliderDown())
-        m_positionSlider->setValue(int(qBound<qint64>(0, position, INT_MAX)));
+        m_positionSlider->setValue(int(qBound<qint64>(0, position, qint64(INT_MAX))));
     showTime();
 }
 

@@ -6,7 +6,6 @@
 
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
 #include <QAudioOutput>
-#include <QtMath>
 #endif
 
 namespace {
@@ -45,28 +44,26 @@ Playback::Error errorOf(QMediaPlayer::Error error)
 
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
 
-Playback::Playback(QObject *parent)
-    : QObject(parent)
-    , m_player(new QMediaPlayer(this))
-    , m_output(new QAudioOutput(this))
+// Qt 6: setSource, playbackState, errorOccurred, and a QAudioOutput for
+// volume (linear, 0 to 1) and mute.
+
+void Playback::setUpOutput()
+{
+    m_output = new QAudioOutput(this);
+    connect(m_output, &QAudioOutput::volumeChanged, this, [this] { emit volumeChanged(volume()); });
+    connect(m_output, &QAudioOutput::mutedChanged, this, [this](bool muted) { playerMutedChanged(muted); });
+}
+
+void Playback::connectPlayer()
 {
     m_player->setAudioOutput(m_output);
     connect(m_player, &QMediaPlayer::sourceChanged, this, &Playback::sourceChanged);
-    connect(m_player, &QMediaPlayer::playbackStateChanged, this, [this] { emit stateChanged(state()); });
+    connect(m_player, &QMediaPlayer::playbackStateChanged, this, [this] { playerStateChanged(); });
     connect(m_player, &QMediaPlayer::errorOccurred, this,
             [this](QMediaPlayer::Error error, const QString &text) { emit errorOccurred(errorOf(error), text); });
-    connect(m_output, &QAudioOutput::volumeChanged, this, [this] { emit volumeChanged(volume()); });
-    connect(m_output, &QAudioOutput::mutedChanged, this, &Playback::mutedChanged);
-    connectCommon();
 }
 
-bool Playback::isAvailable() const { return m_player->isAvailable(); }
-void Playback::setSource(const QUrl &url) { m_player->setSource(url); }
-QUrl Playback::source() const { return m_player->source(); }
-void Playback::pause() { m_player->pause(); }
-qint64 Playback::position() const { return m_player->position(); }
-
-Playback::State Playback::state() const
+Playback::State Playback::playerState() const
 {
     switch (m_player->playbackState()) {
     case QMediaPlayer::PlayingState: return State::Playing;
@@ -75,64 +72,136 @@ Playback::State Playback::state() const
     }
 }
 
+void Playback::setSource(const QUrl &url)
+{
+    endSilentPlay();
+    // After a failed clip, Qt 6.4's player reports the old clip's errors
+    // against the next one: a fresh player starts clean.
+    if (m_player->error() != QMediaPlayer::NoError) {
+        m_player->disconnect(this);
+        m_player->deleteLater();
+        m_player = new QMediaPlayer(this);
+        attachPlayer();
+    }
+    m_player->setSource(url);
+}
+
+QUrl Playback::source() const { return m_player->source(); }
+bool Playback::playerMuted() const { return m_output->isMuted(); }
+void Playback::setPlayerMuted(bool muted) { m_output->setMuted(muted); }
 int Playback::volume() const { return qRound(m_output->volume() * 100); }
-void Playback::setVolume(int percent) { m_output->setVolume(qBound(0, percent, 100) / 100.0f); }
-bool Playback::isMuted() const { return m_output->isMuted(); }
-void Playback::setMuted(bool muted) { m_output->setMuted(muted); }
-bool Playback::isSeekable() const { return m_player->isSeekable(); }
-double Playback::rate() const { return m_player->playbackRate(); }
-void Playback::setRate(double rate) { m_player->setPlaybackRate(rate); }
+void Playback::setVolume(int percent) { m_output->setVolume(float(qBound(0, percent, 100)) / 100); }
 
 #else
+
+// Qt 5: setMedia, state, the overloaded error signal, volume and mute on the
+// player itself.
+
+void Playback::setUpOutput()
+{
+    connect(m_player, &QMediaPlayer::volumeChanged, this, &Playback::volumeChanged);
+    connect(m_player, &QMediaPlayer::mutedChanged, this, [this](bool muted) { playerMutedChanged(muted); });
+}
+
+void Playback::connectPlayer()
+{
+    connect(m_player, &QMediaPlayer::mediaChanged, this, [this] { emit sourceChanged(source()); });
+    connect(m_player, &QMediaPlayer::stateChanged, this, [this] { playerStateChanged(); });
+    connect(m_player, QOverload<QMediaPlayer::Error>::of(&QMediaPlayer::error), this,
+            [this](QMediaPlayer::Error error) { emit errorOccurred(errorOf(error), m_player->errorString()); });
+}
+
+Playback::State Playback::playerState() const
+{
+    switch (m_player->state()) {
+    case QMediaPlayer::PlayingState: return State::Playing;
+    case QMediaPlayer::PausedState: return State::Paused;
+    default: return State::Stopped;
+    }
+}
+
+void Playback::setSource(const QUrl &url)
+{
+    endSilentPlay();
+    m_player->setMedia(url);
+}
+
+QUrl Playback::source() const { return m_player->media().request().url(); }
+bool Playback::playerMuted() const { return m_player->isMuted(); }
+void Playback::setPlayerMuted(bool muted) { m_player->setMuted(muted); }
+int Playback::volume() const { return m_player->volume(); }
+void Playback::setVolume(int percent) { m_player->setVolume(qBound(0, percent, 100)); }
+
+#endif
+
+// The same in both.
 
 Playback::Playback(QObject *parent)
     : QObject(parent)
     , m_player(new QMediaPlayer(this))
 {
-    connect(m_player, &QMediaPlayer::mediaChanged, this, [this] { emit sourceChanged(source()); });
-    connect(m_player, &QMediaPlayer::stateChanged, this, [this](QMediaPlayer::State state) {
-        if (state != QMediaPlayer::PlayingState) {
-            m_pauseWhenKnown = false;
-            setSilent(false);
-        }
-        if (this->state() != m_shownState)
-            emit stateChanged(m_shownState = this->state());
-    });
-    connect(m_player, QOverload<QMediaPlayer::Error>::of(&QMediaPlayer::error), this,
-            [this](QMediaPlayer::Error error) { emit errorOccurred(errorOf(error), m_player->errorString()); });
-    connect(m_player, &QMediaPlayer::volumeChanged, this, &Playback::volumeChanged);
-    connect(m_player, &QMediaPlayer::mutedChanged, this, [this](bool muted) {
-        if (!m_silent)
-            emit mutedChanged(muted);
-    });
-    auto pauseIfKnown = [this] {
-        if (m_pauseWhenKnown && m_player->duration() > 0 && m_player->isSeekable())
-            finishPause();
-    };
-    connect(m_player, &QMediaPlayer::durationChanged, this, pauseIfKnown);
-    connect(m_player, &QMediaPlayer::seekableChanged, this, pauseIfKnown);
-    connect(m_player, &QMediaPlayer::seekableChanged, this, [this](bool seekable) {
-        if (seekable && m_rate != 1.0) {
-            m_player->setPlaybackRate(m_rate);
-            m_player->setPosition(m_player->position()); // a seek takes the rate with it
-        }
-    });
-    connectCommon();
+    setUpOutput();
+    attachPlayer();
 }
 
-bool Playback::isAvailable() const { return m_player->isAvailable(); }
-QUrl Playback::source() const { return m_player->media().request().url(); }
-
-void Playback::setSource(const QUrl &url)
+void Playback::attachPlayer()
 {
-    m_pauseWhenKnown = false;
-    setSilent(false);
-    m_player->setMedia(url);
+    connectPlayer();
+    connect(m_player, &QMediaPlayer::mediaStatusChanged, this,
+            [this](QMediaPlayer::MediaStatus status) { emit statusChanged(statusOf(status)); });
+    connect(m_player, &QMediaPlayer::positionChanged, this, [this](qint64 ms) {
+        if (!m_pauseWhenKnown)
+            emit positionChanged(ms);
+    });
+    connect(m_player, &QMediaPlayer::durationChanged, this, &Playback::durationChanged);
+    connect(m_player, &QMediaPlayer::seekableChanged, this, &Playback::seekableChanged);
+
+    auto clipKnown = [this] {
+        if (m_player->duration() <= 0 || !m_player->isSeekable())
+            return;
+        if (m_pauseWhenKnown)
+            finishPause();
+        if (m_rate != 1.0) { // the player ignores a rate it believes it has
+            m_player->setPlaybackRate(1.0);
+            m_player->setPlaybackRate(m_rate);
+        }
+    };
+    connect(m_player, &QMediaPlayer::durationChanged, this, clipKnown);
+    connect(m_player, &QMediaPlayer::seekableChanged, this, clipKnown);
+}
+
+bool Playback::isAvailable() const
+{
+    return m_player->isAvailable();
+}
+
+void Playback::playerStateChanged()
+{
+    if (playerState() != State::Playing)
+        endSilentPlay();
+    if (state() != m_shownState)
+        emit stateChanged(m_shownState = state());
+}
+
+void Playback::playerMutedChanged(bool muted)
+{
+    if (!m_silent)
+        emit mutedChanged(muted);
+}
+
+void Playback::play()
+{
+    if (m_pauseWhenKnown) { // still playing, silently
+        endSilentPlay();
+        emit stateChanged(m_shownState = State::Playing);
+        return;
+    }
+    m_player->play();
 }
 
 void Playback::pause()
 {
-    if (m_player->duration() > 0 || m_player->state() != QMediaPlayer::PlayingState) {
+    if (m_player->duration() > 0 || playerState() != State::Playing) {
         m_player->pause();
         return;
     }
@@ -149,7 +218,13 @@ void Playback::pause()
 void Playback::finishPause()
 {
     m_player->setPosition(m_pausedAt);
-    m_player->pause(); // ends the silence
+    m_player->pause(); // ends the silent play
+}
+
+void Playback::endSilentPlay()
+{
+    m_pauseWhenKnown = false;
+    setSilent(false);
 }
 
 void Playback::setSilent(bool silent)
@@ -157,76 +232,30 @@ void Playback::setSilent(bool silent)
     if (silent == m_silent)
         return;
     if (silent)
-        m_mutedBeforeSilence = m_player->isMuted();
+        m_mutedBeforeSilence = playerMuted();
     m_silent = silent;
-    m_player->setMuted(silent || m_mutedBeforeSilence);
+    setPlayerMuted(silent || m_mutedBeforeSilence);
+}
+
+void Playback::stop()
+{
+    m_player->stop();
 }
 
 Playback::State Playback::state() const
 {
-    if (m_pauseWhenKnown)
-        return State::Paused;
-    switch (m_player->state()) {
-    case QMediaPlayer::PlayingState: return State::Playing;
-    case QMediaPlayer::PausedState: return State::Paused;
-    default: return State::Stopped;
-    }
+    return m_pauseWhenKnown ? State::Paused : playerState();
 }
 
-qint64 Playback::position() const { return m_pauseWhenKnown ? m_pausedAt : m_player->position(); }
-int Playback::volume() const { return m_player->volume(); }
-void Playback::setVolume(int percent) { m_player->setVolume(qBound(0, percent, 100)); }
-bool Playback::isMuted() const { return m_silent ? m_mutedBeforeSilence : m_player->isMuted(); }
-
-void Playback::setMuted(bool muted)
+Playback::Status Playback::status() const
 {
-    if (!m_silent) {
-        m_player->setMuted(muted);
-    } else if (muted != m_mutedBeforeSilence) {
-        m_mutedBeforeSilence = muted;
-        emit mutedChanged(muted);
-    }
+    return statusOf(m_player->mediaStatus());
 }
 
-bool Playback::isSeekable() const { return m_player->isSeekable(); }
-double Playback::rate() const { return m_rate; }
-
-void Playback::setRate(double rate)
+qint64 Playback::position() const
 {
-    m_rate = rate;
-    m_player->setPlaybackRate(rate);
+    return m_pauseWhenKnown ? m_pausedAt : m_player->position();
 }
-
-#endif
-
-// The same in both.
-
-void Playback::connectCommon()
-{
-    connect(m_player, &QMediaPlayer::mediaStatusChanged, this,
-            [this](QMediaPlayer::MediaStatus status) { emit statusChanged(statusOf(status)); });
-    connect(m_player, &QMediaPlayer::positionChanged, this, [this](qint64 ms) {
-        if (!m_pauseWhenKnown)
-            emit positionChanged(ms);
-    });
-    connect(m_player, &QMediaPlayer::durationChanged, this, &Playback::durationChanged);
-    connect(m_player, &QMediaPlayer::seekableChanged, this, &Playback::seekableChanged);
-    connect(m_player, &QMediaPlayer::playbackRateChanged, this, &Playback::rateChanged);
-}
-
-void Playback::play()
-{
-    if (m_pauseWhenKnown) { // still playing, silently
-        m_pauseWhenKnown = false;
-        setSilent(false);
-        emit stateChanged(m_shownState = State::Playing);
-        return;
-    }
-    m_player->play();
-}
-
-void Playback::stop() { m_player->stop(); }
-Playback::Status Playback::status() const { return statusOf(m_player->mediaStatus()); }
 
 void Playback::setPosition(qint64 ms)
 {
@@ -235,5 +264,39 @@ void Playback::setPosition(qint64 ms)
     else
         m_player->setPosition(ms);
 }
-qint64 Playback::duration() const { return m_player->duration(); }
 
+qint64 Playback::duration() const
+{
+    return m_player->duration();
+}
+
+bool Playback::isSeekable() const
+{
+    return m_player->isSeekable();
+}
+
+bool Playback::isMuted() const
+{
+    return m_silent ? m_mutedBeforeSilence : playerMuted();
+}
+
+void Playback::setMuted(bool muted)
+{
+    if (!m_silent) {
+        setPlayerMuted(muted);
+    } else if (muted != m_mutedBeforeSilence) {
+        m_mutedBeforeSilence = muted;
+        emit mutedChanged(muted);
+    }
+}
+
+double Playback::rate() const
+{
+    return m_rate;
+}
+
+void Playback::setRate(double rate)
+{
+    m_rate = rate;
+    m_player->setPlaybackRate(rate);
+}

@@ -55,26 +55,35 @@ signals:
     void seekableChanged(bool seekable);
     void volumeChanged(int percent);
     void mutedChanged(bool muted);
-    void rateChanged(double rate);
 
 private:
-    void connectCommon();
+    // Where Qt 5 and Qt 6 differ.
+    void setUpOutput();
+    void connectPlayer();
+    State playerState() const;
+    bool playerMuted() const;
+    void setPlayerMuted(bool muted);
+
+    void attachPlayer();
+    void playerStateChanged();
+    void playerMutedChanged(bool muted);
     void setSilent(bool silent);
+    void endSilentPlay();
     void finishPause();
 
     QMediaPlayer *m_player;
     QAudioOutput *m_output = nullptr; // Qt 6 only
-    // Qt 5 learns a clip's length only while it plays: a pause asked for
-    // before then lets the clip play on silently until the length is known
-    // (for a few seconds at most), then pauses where it was asked to.
+    // The player learns a clip's length only while it plays: a pause asked
+    // for before then lets the clip play on silently until the length is
+    // known (for a few seconds at most), then pauses where it was asked to.
     bool m_pauseWhenKnown = false;
     qint64 m_pausedAt = 0;
     bool m_silent = false;
     bool m_mutedBeforeSilence = false;
     State m_shownState = State::Stopped;
-    // Qt 5 keeps a rate set before the clip can seek without applying it,
-    // and each new clip starts at normal speed: the wanted rate is applied
-    // afresh once the clip can seek.
+    // A rate set before the clip can seek is kept but not applied, and the
+    // player may report it all the same: the wanted rate is applied afresh
+    // once the clip can seek.
     double m_rate = 1.0;
 };
 

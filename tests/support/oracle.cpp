@@ -63,8 +63,14 @@ QString linkTitle(const QString &anchorText)
 {
     QString title = anchorText;
     title.replace(QLatin1String("&nbsp;"), QString());
-    title.replace(QRegExp(QStringLiteral(".+;\">"), Qt::CaseSensitive, QRegExp::RegExp), QString());
-    title.replace(QRegExp(QStringLiteral("<.+"), Qt::CaseSensitive, QRegExp::RegExp), QString());
+    for (const QString &pattern : {QStringLiteral(".+;\">"), QStringLiteral("<.+")}) {
+        const QRegExp rx(pattern, Qt::CaseSensitive, QRegExp::RegExp);
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+        title = rx.replaceIn(title, QString()); // Qt 6's QString knows no QRegExp
+#else
+        title.replace(rx, QString());
+#endif
+    }
     title.replace(QLatin1String(" "), QString());
     return title;
 }

@@ -7,6 +7,7 @@
 #include <QSslConfiguration>
 #include <QSslKey>
 #include <QSslSocket>
+#include <QThread>
 #include <QTimer>
 
 #include <memory>
@@ -73,11 +74,32 @@ TestServer::TestServer(Scheme scheme, QObject *parent, Certificate certificate)
     Q_INIT_RESOURCE(testsupport);
 }
 
-TestServer::~TestServer() = default;
+TestServer::~TestServer()
+{
+    if (!m_thread)
+        return;
+    QMetaObject::invokeMethod(this, [this] {
+        close();
+        qDeleteAll(findChildren<QTcpSocket *>());
+    }, Qt::BlockingQueuedConnection);
+    m_thread->quit();
+    m_thread->wait();
+    delete m_thread;
+}
 
 bool TestServer::start()
 {
     return listen(QHostAddress::LocalHost, 0);
+}
+
+bool TestServer::startInThread()
+{
+    m_thread = new QThread;
+    m_thread->start();
+    moveToThread(m_thread);
+    bool listening = false;
+    QMetaObject::invokeMethod(this, [&] { listening = start(); }, Qt::BlockingQueuedConnection);
+    return listening;
 }
 
 QString TestServer::authority() const
@@ -92,7 +114,27 @@ QString TestServer::baseUrl() const
 
 void TestServer::setResponse(const QString &pathAndQuery, const Response &response)
 {
+    QMutexLocker lock(&m_mutex);
     m_responses.insert(pathAndQuery, response);
+}
+
+void TestServer::setFallback(const Response &response)
+{
+    QMutexLocker lock(&m_mutex);
+    m_fallback = response;
+    m_hasFallback = true;
+}
+
+QStringList TestServer::requests() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_requests;
+}
+
+int TestServer::requestCount(const QString &pathAndQuery) const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_requests.count(pathAndQuery);
 }
 
 void TestServer::setPage(const QString &pathAndQuery, const QByteArray &body, const QByteArray &contentType)
@@ -102,6 +144,7 @@ void TestServer::setPage(const QString &pathAndQuery, const QByteArray &body, co
 
 void TestServer::clearResponses()
 {
+    QMutexLocker lock(&m_mutex);
     m_responses.clear();
 }
 
@@ -180,7 +223,10 @@ void TestServer::readRequest(QTcpSocket *socket)
         if (line.toLower().startsWith("range:"))
             range = line.mid(6).trimmed();
     }
-    m_requests.append(path);
+    {
+        QMutexLocker lock(&m_mutex);
+        m_requests.append(path);
+    }
     emit requestReceived(path);
     answer(socket, path, range);
 }
@@ -188,14 +234,17 @@ void TestServer::readRequest(QTcpSocket *socket)
 void TestServer::answer(QTcpSocket *socket, const QString &path, const QByteArray &rangeHeader)
 {
     Response response;
-    const auto it = m_responses.constFind(path);
-    if (it != m_responses.constEnd()) {
-        response = *it;
-    } else if (m_hasFallback) {
-        response = m_fallback;
-    } else {
-        response.status = 404;
-        response.body = "<html><body>not found</body></html>";
+    {
+        QMutexLocker lock(&m_mutex);
+        const auto it = m_responses.constFind(path);
+        if (it != m_responses.constEnd()) {
+            response = *it;
+        } else if (m_hasFallback) {
+            response = m_fallback;
+        } else {
+            response.status = 404;
+            response.body = "<html><body>not found</body></html>";
+        }
     }
     if (response.neverAnswer)
         return;

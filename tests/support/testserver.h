@@ -4,12 +4,14 @@
 #include <QByteArray>
 #include <QHash>
 #include <QList>
+#include <QMutex>
 #include <QPair>
 #include <QStringList>
 #include <QTcpServer>
 
 class QSslCertificate;
 class QTcpSocket;
+class QThread;
 
 // A small HTTP/1.1 server on 127.0.0.1 for tests and the offline demo.
 // With TLS it serves https using a certificate for 127.0.0.1 that only
@@ -42,6 +44,10 @@ public:
     ~TestServer() override;
 
     bool start(); // listens on 127.0.0.1, on a free port
+    // The same, but serving from a thread of its own: a client that blocks
+    // this thread while it waits for an answer (Qt 6's media player does
+    // when it opens a clip) still gets one.
+    bool startInThread();
     QString baseUrl() const; // "https://127.0.0.1:PORT" (or http)
     QString authority() const; // "127.0.0.1:PORT"
 
@@ -50,10 +56,10 @@ public:
                  const QByteArray &contentType = "text/html; charset=utf-8");
     void clearResponses();
     // The answer for every path that has none of its own (default: 404).
-    void setFallback(const Response &response) { m_fallback = response; m_hasFallback = true; }
+    void setFallback(const Response &response);
 
-    QStringList requests() const { return m_requests; }
-    int requestCount(const QString &pathAndQuery) const { return m_requests.count(pathAndQuery); }
+    QStringList requests() const;
+    int requestCount(const QString &pathAndQuery) const;
 
     static QSslCertificate loopbackCertificate();
     // Makes this process's TLS clients accept the loopback certificate.
@@ -73,6 +79,8 @@ private:
 
     Scheme m_scheme;
     Certificate m_certificate;
+    QThread *m_thread = nullptr;
+    mutable QMutex m_mutex; // guards what follows
     QHash<QString, Response> m_responses;
     QStringList m_requests;
     Response m_fallback;

@@ -26,7 +26,7 @@ public:
         qRegisterMetaType<QNetworkReply *>();
         TestServer::trustLoopbackCertificate();
         QVERIFY(pages.start());
-        QVERIFY(clips.start());
+        QVERIFY(clips.startInThread());
         QFile clip(qEnvironmentVariable("TEST_DATA_DIR") + QStringLiteral("/tone-a.mp3"));
         QVERIFY(clip.open(QIODevice::ReadOnly));
         clips.setFallback(TestServer::ok(clip.readAll(), "audio/mpeg"));

@@ -27,7 +27,7 @@ int main(int argc, char *argv[])
 
     TestServer pages(TestServer::Scheme::Https);
     TestServer clips(TestServer::Scheme::Http);
-    if (!pages.start() || !clips.start()) {
+    if (!pages.start() || !clips.startInThread()) {
         QTextStream(stderr) << "demo: cannot listen on 127.0.0.1\n";
         return 1;
     }
