@@ -75,6 +75,7 @@ Playback::State Playback::playerState() const
 void Playback::setSource(const QUrl &url)
 {
     endSilentPlay();
+    m_clipKnown = false;
     // After a failed clip, Qt 6.4's player reports the old clip's errors
     // against the next one: a fresh player starts clean.
     if (m_player->error() != QMediaPlayer::NoError) {
@@ -123,6 +124,7 @@ Playback::State Playback::playerState() const
 void Playback::setSource(const QUrl &url)
 {
     endSilentPlay();
+    m_clipKnown = false;
     m_player->setMedia(url);
 }
 
@@ -157,8 +159,9 @@ void Playback::attachPlayer()
     connect(m_player, &QMediaPlayer::seekableChanged, this, &Playback::seekableChanged);
 
     auto clipKnown = [this] {
-        if (m_player->duration() <= 0 || !m_player->isSeekable())
+        if (m_clipKnown || m_player->duration() <= 0 || !m_player->isSeekable())
             return;
+        m_clipKnown = true;
         if (m_pauseWhenKnown)
             finishPause();
         if (m_rate != 1.0) { // the player ignores a rate it believes it has

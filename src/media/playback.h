@@ -85,6 +85,7 @@ private:
     // player may report it all the same: the wanted rate is applied afresh
     // once the clip can seek.
     double m_rate = 1.0;
+    bool m_clipKnown = false; // length and seeking known for this clip
 };
 
 #endif // PLAYBACK_H
