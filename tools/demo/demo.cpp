@@ -57,8 +57,10 @@ int main(int argc, char *argv[])
     for (int i = 0; i < 3; ++i) {
         clips.setResponse(QStringLiteral("/voice/getvoice?mediaid=") + book1[i].fileId,
                           TestServer::ok(clip(i + 1), "audio/mpeg"));
+        // The last chapter runs about a minute (its clip nine times over), long
+        // enough to try seeking with the keys and the desktop's media controls.
         clips.setResponse(QStringLiteral("/voice/getvoice?mediaid=") + book2[i].fileId,
-                          TestServer::ok(clip(i + 4), "audio/mpeg"));
+                          TestServer::ok(i == 2 ? clip(6).repeated(9) : clip(i + 4), "audio/mpeg"));
     }
 
     MainWindow window(ArticleSources{pages.baseUrl() + QStringLiteral("/s/"),
