@@ -40,6 +40,18 @@ Playback::Error errorOf(QMediaPlayer::Error error)
     }
 }
 
+// The enumeration is QMediaPlayer::State in Qt 5 and PlaybackState in
+// Qt 6, with the same values.
+template <typename PlayerState>
+Playback::State stateOf(PlayerState state)
+{
+    switch (state) {
+    case QMediaPlayer::PlayingState: return Playback::State::Playing;
+    case QMediaPlayer::PausedState: return Playback::State::Paused;
+    default: return Playback::State::Stopped;
+    }
+}
+
 } // namespace
 
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
@@ -65,11 +77,7 @@ void Playback::connectPlayer()
 
 Playback::State Playback::playerState() const
 {
-    switch (m_player->playbackState()) {
-    case QMediaPlayer::PlayingState: return State::Playing;
-    case QMediaPlayer::PausedState: return State::Paused;
-    default: return State::Stopped;
-    }
+    return stateOf(m_player->playbackState());
 }
 
 void Playback::setSource(const QUrl &url)
@@ -114,11 +122,7 @@ void Playback::connectPlayer()
 
 Playback::State Playback::playerState() const
 {
-    switch (m_player->state()) {
-    case QMediaPlayer::PlayingState: return State::Playing;
-    case QMediaPlayer::PausedState: return State::Paused;
-    default: return State::Stopped;
-    }
+    return stateOf(m_player->state());
 }
 
 void Playback::setSource(const QUrl &url)
