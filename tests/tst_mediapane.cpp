@@ -60,6 +60,9 @@ void TestMediaPane::initTestCase()
     m_server.setResponse(QStringLiteral("/voice/b"), TestServer::ok(b, "audio/mpeg"));
     // About 90 s, long enough to seek in: MP3 frames of a plain stream join up.
     m_server.setResponse(QStringLiteral("/voice/long"), TestServer::ok(a.repeated(30), "audio/mpeg"));
+    TestServer::Response slow = TestServer::ok(a.repeated(30), "audio/mpeg");
+    slow.delayMs = 2000;
+    m_server.setResponse(QStringLiteral("/voice/slow"), slow);
 
     // A session bus of our own, before anything asks for one. GLib's
     // settings would connect to it too and raise SIGTERM when it goes away.
@@ -160,6 +163,7 @@ void TestMediaPane::controls_data()
     QTest::newRow("End") << "End" << "position" << "end";
     QTest::newRow("click on the track") << "click in the middle" << "position" << "half";
     QTest::newRow("time") << "Home" << "time" << "0:00";
+    QTest::newRow("early pause on the next clip") << "pause, next clip, pause" << "state" << "Paused";
 }
 
 void TestMediaPane::controls()
@@ -182,6 +186,8 @@ void TestMediaPane::controls()
 
     // Paused before the clip has loaded: seeking still works once it has.
     pane.setProperty("URL", QVariant(address("/voice/long")));
+    QElapsedTimer sincePause;
+    sincePause.start();
     play->click();
     QTRY_VERIFY_WITH_TIMEOUT(pane.canSeek(), 10000);
     QTRY_COMPARE(pane.playback()->state(), Playback::State::Paused);
@@ -200,6 +206,13 @@ void TestMediaPane::controls()
         QTest::sendKeyEvent(QTest::Click, &pane, Qt::Key_MediaTogglePlayPause, QString(), Qt::NoModifier);
     } else if (gesture == QLatin1String("media stop")) {
         QTest::sendKeyEvent(QTest::Click, &pane, Qt::Key_MediaStop, QString(), Qt::NoModifier);
+    } else if (gesture == QLatin1String("pause, next clip, pause")) {
+        // The first clip's pause is over; its deadline (3 s) passes while
+        // this clip, answered 2 s late, is still loading.
+        QTest::qWait(int(qMax<qint64>(0, 1500 - sincePause.elapsed())));
+        pane.setProperty("URL", QVariant(address("/voice/slow")));
+        play->click();
+        QTRY_VERIFY_WITH_TIMEOUT(pane.canSeek(), 10000);
     } else if (gesture.startsWith(QLatin1String("mute"))) {
         mute->click();
         if (gesture.endsWith(QLatin1String("twice")))

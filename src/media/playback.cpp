@@ -145,7 +145,11 @@ void Playback::setVolume(int percent) { m_player->setVolume(qBound(0, percent, 1
 Playback::Playback(QObject *parent)
     : QObject(parent)
     , m_player(new QMediaPlayer(this))
+    , m_pauseDeadline(new QTimer(this))
 {
+    m_pauseDeadline->setSingleShot(true);
+    m_pauseDeadline->setInterval(3000);
+    connect(m_pauseDeadline, &QTimer::timeout, this, &Playback::finishPause);
     setUpOutput();
     attachPlayer();
 }
@@ -216,10 +220,7 @@ void Playback::pause()
     m_pausedAt = m_player->position();
     setSilent(true);
     emit stateChanged(m_shownState = State::Paused);
-    QTimer::singleShot(3000, this, [this] {
-        if (m_pauseWhenKnown)
-            finishPause();
-    });
+    m_pauseDeadline->start();
 }
 
 void Playback::finishPause()
@@ -230,6 +231,7 @@ void Playback::finishPause()
 
 void Playback::endSilentPlay()
 {
+    m_pauseDeadline->stop();
     m_pauseWhenKnown = false;
     setSilent(false);
 }

@@ -6,6 +6,7 @@
 
 class QMediaPlayer;
 class QAudioOutput;
+class QTimer;
 
 // The player behind the pane: QMediaPlayer, whose interface differs between
 // Qt 5 and Qt 6, seen through one interface. Volume is in percent.
@@ -78,6 +79,7 @@ private:
     // known (for a few seconds at most), then pauses where it was asked to.
     bool m_pauseWhenKnown = false;
     qint64 m_pausedAt = 0;
+    QTimer *m_pauseDeadline; // one per pause, so an earlier clip's cannot end it
     bool m_silent = false;
     bool m_mutedBeforeSilence = false;
     State m_shownState = State::Stopped;
