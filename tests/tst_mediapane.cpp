@@ -152,6 +152,7 @@ void TestMediaPane::controls_data()
     QTest::newRow("mute toggles back") << "mute twice" << "muted" << "false";
     QTest::newRow("volume slider") << "volume 40" << "volume" << "40 音量：40%";
     QTest::newRow("volume at start") << "" << "volume" << "100 音量：100%";
+    QTest::newRow("volume stays for the next clip") << "volume 40, next clip" << "volume" << "40 音量：40%";
     QTest::newRow("speed") << "speed 1.5" << "rate" << "1.5";
     QTest::newRow("speed back to 1x") << "speed 2, then 1" << "rate" << "1";
     QTest::newRow("speed stays for the next clip") << "speed 2, next clip" << "rate" << "2";
@@ -217,8 +218,12 @@ void TestMediaPane::controls()
         mute->click();
         if (gesture.endsWith(QLatin1String("twice")))
             mute->click();
-    } else if (gesture == QLatin1String("volume 40")) {
+    } else if (gesture.startsWith(QLatin1String("volume 40"))) {
         volume->setValue(40);
+        if (gesture.endsWith(QLatin1String("next clip"))) {
+            pane.setProperty("URL", QVariant(address("/voice/long")));
+            QTRY_VERIFY_WITH_TIMEOUT(pane.playback()->position() > 200, 10000);
+        }
     } else if (gesture.startsWith(QLatin1String("speed"))) {
         speed->setCurrentIndex(gesture == QLatin1String("speed 1.5") ? 2 : 3);
         if (gesture.endsWith(QLatin1String("then 1")))

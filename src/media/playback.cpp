@@ -59,15 +59,13 @@ Playback::State stateOf(PlayerState state)
 // Qt 6: setSource, playbackState, errorOccurred, and a QAudioOutput for
 // volume (linear, 0 to 1) and mute.
 
-void Playback::setUpOutput()
+void Playback::connectPlayer(const QMediaPlayer *)
 {
-    m_output = new QAudioOutput(this);
-    connect(m_output, &QAudioOutput::volumeChanged, this, [this] { emit volumeChanged(volume()); });
-    connect(m_output, &QAudioOutput::mutedChanged, this, [this](bool muted) { playerMutedChanged(muted); });
-}
-
-void Playback::connectPlayer()
-{
+    if (!m_output) { // one for every player
+        m_output = new QAudioOutput(this);
+        connect(m_output, &QAudioOutput::volumeChanged, this, [this] { emit volumeChanged(volume()); });
+        connect(m_output, &QAudioOutput::mutedChanged, this, [this](bool muted) { playerMutedChanged(muted); });
+    }
     m_player->setAudioOutput(m_output);
     connect(m_player, &QMediaPlayer::sourceChanged, this, &Playback::sourceChanged);
     connect(m_player, &QMediaPlayer::playbackStateChanged, this, [this] { playerStateChanged(); });
@@ -80,18 +78,8 @@ Playback::State Playback::playerState() const
     return stateOf(m_player->playbackState());
 }
 
-void Playback::setSource(const QUrl &url)
+void Playback::setPlayerSource(const QUrl &url)
 {
-    endSilentPlay();
-    m_clipKnown = false;
-    // After a failed clip, Qt 6.4's player reports the old clip's errors
-    // against the next one: a fresh player starts clean.
-    if (m_player->error() != QMediaPlayer::NoError) {
-        m_player->disconnect(this);
-        m_player->deleteLater();
-        m_player = new QMediaPlayer(this);
-        attachPlayer();
-    }
     m_player->setSource(url);
 }
 
@@ -106,14 +94,14 @@ void Playback::setVolume(int percent) { m_output->setVolume(float(qBound(0, perc
 // Qt 5: setMedia, state, the overloaded error signal, volume and mute on the
 // player itself.
 
-void Playback::setUpOutput()
+void Playback::connectPlayer(const QMediaPlayer *previous)
 {
+    if (previous) {
+        m_player->setVolume(previous->volume());
+        m_player->setMuted(previous->isMuted());
+    }
     connect(m_player, &QMediaPlayer::volumeChanged, this, &Playback::volumeChanged);
     connect(m_player, &QMediaPlayer::mutedChanged, this, [this](bool muted) { playerMutedChanged(muted); });
-}
-
-void Playback::connectPlayer()
-{
     connect(m_player, &QMediaPlayer::mediaChanged, this, [this] { emit sourceChanged(source()); });
     connect(m_player, &QMediaPlayer::stateChanged, this, [this] { playerStateChanged(); });
     connect(m_player, QOverload<QMediaPlayer::Error>::of(&QMediaPlayer::error), this,
@@ -125,10 +113,8 @@ Playback::State Playback::playerState() const
     return stateOf(m_player->state());
 }
 
-void Playback::setSource(const QUrl &url)
+void Playback::setPlayerSource(const QUrl &url)
 {
-    endSilentPlay();
-    m_clipKnown = false;
     m_player->setMedia(url);
 }
 
@@ -150,13 +136,12 @@ Playback::Playback(QObject *parent)
     m_pauseDeadline->setSingleShot(true);
     m_pauseDeadline->setInterval(3000);
     connect(m_pauseDeadline, &QTimer::timeout, this, &Playback::finishPause);
-    setUpOutput();
-    attachPlayer();
+    attachPlayer(nullptr);
 }
 
-void Playback::attachPlayer()
+void Playback::attachPlayer(const QMediaPlayer *previous)
 {
-    connectPlayer();
+    connectPlayer(previous);
     connect(m_player, &QMediaPlayer::mediaStatusChanged, this,
             [this](QMediaPlayer::MediaStatus status) { emit statusChanged(statusOf(status)); });
     connect(m_player, &QMediaPlayer::positionChanged, this, [this](qint64 ms) {
@@ -179,6 +164,38 @@ void Playback::attachPlayer()
     };
     connect(m_player, &QMediaPlayer::durationChanged, this, clipKnown);
     connect(m_player, &QMediaPlayer::seekableChanged, this, clipKnown);
+}
+
+void Playback::setSource(const QUrl &url)
+{
+    endSilentPlay();
+    m_clipKnown = false;
+    if (m_player->mediaStatus() != QMediaPlayer::NoMedia)
+        renewPlayer();
+    setPlayerSource(url);
+}
+
+// Each clip gets a player of its own. Qt 5's, reused straight after a seek,
+// now and then never starts the next clip; Qt 6.4's, after a failed clip,
+// reports the old clip's errors against the next one.
+void Playback::renewPlayer()
+{
+    QMediaPlayer *const previous = m_player;
+    const bool hadLength = previous->duration() > 0;
+    const bool couldSeek = previous->isSeekable();
+    previous->disconnect(this);
+    previous->stop();
+    previous->deleteLater();
+    m_player = new QMediaPlayer(this);
+    m_player->setPlaybackRate(m_rate);
+    attachPlayer(previous);
+    // What the old player would have said when its clip was dropped.
+    if (hadLength)
+        emit durationChanged(0);
+    if (couldSeek)
+        emit seekableChanged(false);
+    emit positionChanged(0);
+    playerStateChanged();
 }
 
 bool Playback::isAvailable() const

@@ -59,13 +59,14 @@ signals:
 
 private:
     // Where Qt 5 and Qt 6 differ.
-    void setUpOutput();
-    void connectPlayer();
+    void connectPlayer(const QMediaPlayer *previous);
+    void setPlayerSource(const QUrl &url);
     State playerState() const;
     bool playerMuted() const;
     void setPlayerMuted(bool muted);
 
-    void attachPlayer();
+    void renewPlayer();
+    void attachPlayer(const QMediaPlayer *previous);
     void playerStateChanged();
     void playerMutedChanged(bool muted);
     void setSilent(bool silent);
