@@ -196,6 +196,8 @@ void TestRequests::failedFetchKeepsWhatTheUserSees()
     QVERIFY(f->fetchArticle(1));
     QVERIFY(f->fetchArticle(0));
     QCOMPARE(f->window->currentLinkUrls(), QStringList{target});
+    // The clip's own events replace the failure line: let it end first.
+    QTRY_COMPARE_WITH_TIMEOUT(f->pane()->statusText(), QStringLiteral("播放完毕"), 15000);
 
     const QString pageBefore = f->window->currentPageText();
     const QString urlBefore = f->pane()->url();
