@@ -59,7 +59,7 @@ Playback::State stateOf(PlayerState state)
 // Qt 6: setSource, playbackState, errorOccurred, and a QAudioOutput for
 // volume (linear, 0 to 1) and mute.
 
-void Playback::connectPlayer(const QMediaPlayer *)
+void Playback::connectPlayer()
 {
     if (!m_output) { // one for every player
         m_output = new QAudioOutput(this);
@@ -94,12 +94,8 @@ void Playback::setVolume(int percent) { m_output->setVolume(float(qBound(0, perc
 // Qt 5: setMedia, state, the overloaded error signal, volume and mute on the
 // player itself.
 
-void Playback::connectPlayer(const QMediaPlayer *previous)
+void Playback::connectPlayer()
 {
-    if (previous) {
-        m_player->setVolume(previous->volume());
-        m_player->setMuted(previous->isMuted());
-    }
     connect(m_player, &QMediaPlayer::volumeChanged, this, &Playback::volumeChanged);
     connect(m_player, &QMediaPlayer::mutedChanged, this, [this](bool muted) { playerMutedChanged(muted); });
     connect(m_player, &QMediaPlayer::mediaChanged, this, [this] { emit sourceChanged(source()); });
@@ -136,12 +132,12 @@ Playback::Playback(QObject *parent)
     m_pauseDeadline->setSingleShot(true);
     m_pauseDeadline->setInterval(3000);
     connect(m_pauseDeadline, &QTimer::timeout, this, &Playback::finishPause);
-    attachPlayer(nullptr);
+    attachPlayer();
 }
 
-void Playback::attachPlayer(const QMediaPlayer *previous)
+void Playback::attachPlayer()
 {
-    connectPlayer(previous);
+    connectPlayer();
     connect(m_player, &QMediaPlayer::mediaStatusChanged, this,
             [this](QMediaPlayer::MediaStatus status) { emit statusChanged(statusOf(status)); });
     connect(m_player, &QMediaPlayer::positionChanged, this, [this](qint64 ms) {
@@ -183,12 +179,18 @@ void Playback::renewPlayer()
     QMediaPlayer *const previous = m_player;
     const bool hadLength = previous->duration() > 0;
     const bool couldSeek = previous->isSeekable();
+    const int volume = this->volume();
+    const bool muted = playerMuted();
     previous->disconnect(this);
     previous->stop();
     previous->deleteLater();
     m_player = new QMediaPlayer(this);
+    // Qt 5 keeps volume and mute on each player; set before connecting, so
+    // that nothing is reported as changed.
+    setVolume(volume);
+    setPlayerMuted(muted);
     m_player->setPlaybackRate(m_rate);
-    attachPlayer(previous);
+    attachPlayer();
     // What the old player would have said when its clip was dropped.
     if (hadLength)
         emit durationChanged(0);

@@ -59,14 +59,14 @@ signals:
 
 private:
     // Where Qt 5 and Qt 6 differ.
-    void connectPlayer(const QMediaPlayer *previous);
+    void connectPlayer();
     void setPlayerSource(const QUrl &url);
     State playerState() const;
     bool playerMuted() const;
     void setPlayerMuted(bool muted);
 
     void renewPlayer();
-    void attachPlayer(const QMediaPlayer *previous);
+    void attachPlayer();
     void playerStateChanged();
     void playerMutedChanged(bool muted);
     void setSilent(bool silent);
