@@ -12,7 +12,10 @@ deb="$(ls "$build"/sorvalen-brimwold_*.deb)"
 echo "package: $(basename "$deb")"
 
 depends="$(dpkg-deb -f "$deb" Depends)"
-for needed in libqt5multimedia5-plugins gstreamer1.0-plugins-base gstreamer1.0-plugins-good fonts-wqy-microhei libqt5widgets5; do
+case "$depends" in
+  *multimedia*) echo "the package still depends on QtMultimedia: $depends"; exit 1 ;;
+esac
+for needed in gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-alsa libgstreamer1.0-0 libgstreamer-plugins-base1.0-0 fonts-wqy-microhei libqt5widgets5; do
   case "$depends" in
     *"$needed"*) ;;
     *) echo "the package does not depend on $needed: $depends"; exit 1 ;;

@@ -6,15 +6,16 @@ set -euo pipefail
 
 run_packages=(
   build-essential cmake pkg-config
-  qtbase5-dev qtbase5-dev-tools qtmultimedia5-dev libqt5multimedia5-plugins zlib1g-dev
-  gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  qtbase5-dev qtbase5-dev-tools zlib1g-dev
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-alsa
   fonts-wqy-microhei
 )
 test_packages=(
   clang-14 libclang-rt-14-dev
   dpkg-dev file desktop-file-utils appstream
   dbus-daemon dbus-session-bus-common
-  qt6-base-dev qt6-multimedia-dev qt6-5compat-dev
+  qt6-base-dev qt6-5compat-dev
 )
 
 packages=("${run_packages[@]}")

@@ -67,9 +67,6 @@ MainWindow::MainWindow(const ArticleSources &sources, const FetchLimits &limits,
     ui->splitter_2->setStretchFactor(1, 3);
 
     networkManager = new QNetworkAccessManager(this);
-    // Qt 5 does not follow redirects by default, and a redirect notice
-    // parsed as a page would wipe the link list.
-    networkManager->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
     connect(networkManager, &QNetworkAccessManager::finished, this, &MainWindow::funreply);
 }
 

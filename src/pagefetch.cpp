@@ -92,6 +92,9 @@ private:
 QNetworkReply *PageFetch::get(QNetworkAccessManager *manager, const QString &address, const FetchLimits &limits)
 {
     QNetworkRequest request(QUrl(address, QUrl::TolerantMode));
+    // Qt 5 follows no redirect by default, and a redirect notice taken for
+    // the answer would replace what the user is looking at.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     // Asking ourselves keeps Qt from inflating the body.
     request.setRawHeader("Accept-Encoding", "gzip, deflate");
     QSet<const QNetworkReply *> ahead; // earlier requests to the same host still running
@@ -121,7 +124,7 @@ PageFetch::PageFetch(QNetworkAccessManager *manager, QNetworkReply *reply, const
     m_idle->setSingleShot(true);
     m_idle->setInterval(limits.idleMs);
     connect(m_idle, &QTimer::timeout, this, [this] {
-        refuse(tr("等待超时"), QStringLiteral("no data for %1 s").arg(seconds(m_limits.idleMs)));
+        refuse(FetchFailure::Kind::TimedOut, tr("等待超时"), QStringLiteral("no data for %1 s").arg(seconds(m_limits.idleMs)));
     });
     // A request that waits in Qt's queue has not been sent yet, so its
     // silence counts from when it leaves the queue.
@@ -140,9 +143,12 @@ PageFetch::PageFetch(QNetworkAccessManager *manager, QNetworkReply *reply, const
     });
 #endif
 
-    QTimer::singleShot(limits.totalMs, this, [this] {
-        refuse(tr("等待超时"), QStringLiteral("not finished after %1 s").arg(seconds(m_limits.totalMs)));
-    });
+    if (limits.totalMs > 0) {
+        QTimer::singleShot(limits.totalMs, this, [this] {
+            refuse(FetchFailure::Kind::TimedOut, tr("等待超时"),
+                   QStringLiteral("not finished after %1 s").arg(seconds(m_limits.totalMs)));
+        });
+    }
 }
 
 PageFetch::~PageFetch() = default;
@@ -167,41 +173,46 @@ void PageFetch::drain()
         if (encoding == "gzip" || encoding == "x-gzip" || encoding == "deflate") {
             m_inflater = std::make_unique<Inflater>();
         } else if (!encoding.isEmpty() && encoding != "identity") {
-            refuse(tr("服务器应答无效"), QStringLiteral("unknown content encoding ") + QString::fromLatin1(encoding));
+            refuse(FetchFailure::Kind::Network, tr("服务器应答无效"),
+                   QStringLiteral("unknown content encoding ") + QString::fromLatin1(encoding));
             return;
         }
     }
     m_received += chunk.size();
+    const qint64 room = m_limits.maxBytes - m_taken; // for the body not taken yet
+    const int before = m_body.size();
     if (m_received > m_limits.maxBytes) {
         refuseTooLarge();
     } else if (m_inflater) {
-        switch (m_inflater->feed(chunk, m_body, m_limits.maxBytes)) {
+        switch (m_inflater->feed(chunk, m_body, room)) {
         case Inflater::Result::Ok:
             break;
         case Inflater::Result::TooLarge:
             refuseTooLarge();
             break;
         case Inflater::Result::Broken:
-            refuse(tr("服务器应答无效"), QStringLiteral("broken compressed body"));
+            refuse(FetchFailure::Kind::Network, tr("服务器应答无效"), QStringLiteral("broken compressed body"));
             break;
         }
-    } else if (m_body.size() + chunk.size() > m_limits.maxBytes) {
+    } else if (m_body.size() + chunk.size() > room) {
         refuseTooLarge();
     } else {
         m_body += chunk;
     }
+    if (!m_refusal.failed() && m_body.size() > before)
+        emit bodyReceived();
 }
 
 void PageFetch::refuseTooLarge()
 {
-    refuse(tr("页面过大"), QStringLiteral("page larger than %1 bytes").arg(m_limits.maxBytes));
+    refuse(FetchFailure::Kind::TooLarge, tr("页面过大"), QStringLiteral("larger than %1 bytes").arg(m_limits.maxBytes));
 }
 
-void PageFetch::refuse(const QString &reason, const QString &detail)
+void PageFetch::refuse(FetchFailure::Kind kind, const QString &reason, const QString &detail)
 {
     if (m_refusal.failed())
         return;
-    m_refusal = {reason, detail};
+    m_refusal = {reason, detail, kind};
     m_body.clear();
     m_body.squeeze();
     m_reply->abort(); // finishes the reply at once, unless it has finished already
@@ -209,6 +220,7 @@ void PageFetch::refuse(const QString &reason, const QString &detail)
 
 FetchFailure PageFetch::finish()
 {
+    using Kind = FetchFailure::Kind;
     drain();
     if (m_refusal.failed())
         return m_refusal;
@@ -218,38 +230,39 @@ FetchFailure PageFetch::finish()
     switch (m_reply->error()) {
     case QNetworkReply::NoError:
         if (status >= 300 && status < 400)
-            return {tr("重定向被拒绝"), QStringLiteral("redirect (HTTP %1) not followed").arg(status)};
+            return {tr("重定向被拒绝"), QStringLiteral("redirect (HTTP %1) not followed").arg(status), Kind::HttpStatus, status};
         if (m_inflater && !m_inflater->complete())
-            return {tr("服务器应答无效"), QStringLiteral("compressed body cut short")};
+            return {tr("服务器应答无效"), QStringLiteral("compressed body cut short"), Kind::Network};
         return {};
     case QNetworkReply::TimeoutError:
-        return {tr("等待超时"), text};
+        return {tr("等待超时"), text, Kind::TimedOut};
     case QNetworkReply::HostNotFoundError:
-        return {tr("找不到服务器"), text};
+        return {tr("找不到服务器"), text, Kind::Network};
     case QNetworkReply::ConnectionRefusedError:
     case QNetworkReply::TemporaryNetworkFailureError:
     case QNetworkReply::NetworkSessionFailedError:
     case QNetworkReply::UnknownNetworkError:
     case QNetworkReply::ProxyConnectionRefusedError:
     case QNetworkReply::ProxyNotFoundError:
-        return {tr("无法连接服务器"), text};
+        return {tr("无法连接服务器"), text, Kind::Network};
     case QNetworkReply::RemoteHostClosedError:
-        return {tr("连接中断"), text};
+        return {tr("连接中断"), text, Kind::Network};
     case QNetworkReply::SslHandshakeFailedError:
-        return {tr("证书不受信任"), text};
+        return {tr("证书不受信任"), text, Kind::Network};
     case QNetworkReply::InsecureRedirectError:
     case QNetworkReply::TooManyRedirectsError:
-        return {tr("重定向被拒绝"), text};
+        return {tr("重定向被拒绝"), text, Kind::Network};
     case QNetworkReply::ProtocolFailure:
-        return {tr("服务器应答无效"), text};
+        return {tr("服务器应答无效"), text, Kind::Network};
     default:
         if (status >= 400)
-            return {tr("HTTP 状态 %1").arg(status), text};
-        return {tr("网络错误"), text};
+            return {tr("HTTP 状态 %1").arg(status), text, Kind::HttpStatus, status};
+        return {tr("网络错误"), text, Kind::Network};
     }
 }
 
 QByteArray PageFetch::takeBody()
 {
+    m_taken += m_body.size();
     return std::exchange(m_body, QByteArray());
 }

@@ -12,29 +12,35 @@ class QNetworkAccessManager;
 class QNetworkReply;
 class QTimer;
 
-// How much and how long one page fetch may take. A link on any page can lead
-// to any server, so every fetch is bounded; tests use shorter limits.
+// How much and how long one fetch may take. A link on any page can lead to
+// any server, so every fetch is bounded; tests use shorter limits.
 struct FetchLimits
 {
     qint64 maxBytes = 32 * 1024 * 1024; // of the body, after decompression
     int idleMs = 30 * 1000;             // no data for this long
-    int totalMs = 120 * 1000;           // not finished this long after the request
+    int totalMs = 120 * 1000;           // not finished this long after the request; 0: no such limit
 };
 
-// Why a fetch brought no page: a short reason for the window and the detail
-// (Qt's own error text or our limit) for the log and the tooltip.
+// Why a fetch brought nothing usable: a short reason for the window, the
+// detail (Qt's own error text or our limit) for the log and the tooltip,
+// and the kind, for callers that word it their own way.
 struct FetchFailure
 {
+    enum class Kind { None, TimedOut, TooLarge, HttpStatus, Network };
+
     QString reason;
     QString detail;
+    Kind kind = Kind::None;
+    int httpStatus = 0;
 
     bool failed() const { return !reason.isEmpty(); }
 };
 
-// One page fetch: asks for the page, takes its body in as it arrives
-// (inflating a compressed one itself, so that no more than the limit is
-// ever inflated), aborts it when the body passes the size limit or the
-// fetch outlives its deadline, and says why a finished reply is not a page.
+// One bounded fetch (a page, or a clip): asks for the address, takes the
+// body in as it arrives (inflating a compressed one itself, so that no more
+// than the limit is ever inflated), aborts it when the body passes the size
+// limit or the fetch outlives its deadline, and says why a finished reply
+// brought nothing usable. Redirects are followed unless they lower security.
 class PageFetch : public QObject
 {
     Q_OBJECT
@@ -49,7 +55,13 @@ public:
 
     // Once the reply has finished: why it is not a page, if it is not.
     FetchFailure finish();
+    // The body that has arrived and not been taken yet; the size limit
+    // counts what was taken before too.
     QByteArray takeBody();
+
+signals:
+    // More of a good answer's body has arrived.
+    void bodyReceived();
 
 private:
     class Inflater;
@@ -57,7 +69,7 @@ private:
     PageFetch(QNetworkAccessManager *manager, QNetworkReply *reply, const FetchLimits &limits,
               const QSet<const QNetworkReply *> &ahead);
     void drain();
-    void refuse(const QString &reason, const QString &detail);
+    void refuse(FetchFailure::Kind kind, const QString &reason, const QString &detail);
     void refuseTooLarge();
 
     QNetworkReply *m_reply;
@@ -68,6 +80,7 @@ private:
     qint64 m_received = 0;
     std::unique_ptr<Inflater> m_inflater;
     QByteArray m_body;
+    qint64 m_taken = 0; // of the body, by takeBody()
     FetchFailure m_refusal;
 };
 

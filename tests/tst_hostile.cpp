@@ -90,6 +90,7 @@ void TestHostile::init()
 {
     // Short limits, so that every limit is reached within seconds.
     f = std::make_unique<WindowFixture>(FetchLimits{16 * 1024 * 1024, 3000, 6000});
+    f->pane()->playback()->setFetchLimits({16 * 1024 * 1024, 3000, 0});
     log = std::make_unique<LogCapture>();
 }
 
@@ -134,7 +135,10 @@ void TestHostile::hostileServer_data()
     QTest::newRow("redirect loop") << "redirect" << true << "无法打开文章：重定向被拒绝";
     QTest::newRow("not HTTP at all") << "garbage" << true << "无法打开文章：连接中断";
     QTest::newRow("wrong certificate") << "tls" << true << "无法打开文章：证书不受信任";
-    QTest::newRow("clip cannot be fetched") << "clip" << true << "无法播放此音频";
+    QTest::newRow("clip cannot be fetched") << "clip" << true << "无法播放此音频：无法读取音频";
+    QTest::newRow("endless clip") << "clip-endless" << true << "无法播放此音频：音频过大";
+    QTest::newRow("silent voice server") << "clip-silent" << true << "无法播放此音频：等待超时";
+    QTest::newRow("broken clip") << "clip-broken" << true << "无法播放此音频：";
 }
 
 void TestHostile::hostileServer()
@@ -188,15 +192,26 @@ void TestHostile::hostileServer()
         untrusted.setPage(QStringLiteral("/s/x"), SamplePages::voicePage("假", clips));
         linkTarget = QStringLiteral("http://%1/s/x").arg(untrusted.authority());
     } else {
-        TestServer::Response missing;
-        missing.status = 404;
-        f->clips.setResponse(QStringLiteral("/voice/getvoice?mediaid=MzAwMF8y"), missing);
+        TestServer::Response clip;
+        if (kind == QLatin1String("clip")) {
+            clip.status = 404;
+        } else if (kind == QLatin1String("clip-endless")) {
+            QFile tone(qEnvironmentVariable("TEST_DATA_DIR") + QStringLiteral("/tone-a.mp3"));
+            QVERIFY(tone.open(QIODevice::ReadOnly));
+            clip = TestServer::ok(tone.readAll(), "audio/mpeg");
+            clip.endless = true;
+        } else if (kind == QLatin1String("clip-silent")) {
+            clip.neverAnswer = true;
+        } else {
+            clip = TestServer::ok(QByteArray(200000, '\x5a') + QByteArray("\xff\xfb\x90\x00", 4).repeated(500), "audio/mpeg");
+        }
+        f->clips.setResponse(QStringLiteral("/voice/getvoice?mediaid=MzAwMF8y"), clip);
     }
     if (!linkTarget.isEmpty()) {
         const QString anchor = QStringLiteral("<a href=\"%1\" data-src=\"%2\"><span style=\"a;\">坏</span></a>")
                                    .arg(linkTarget, f->articleLink(QStringLiteral("x")));
         f->pages.setPage(QStringLiteral("/s/second"), anchor.toUtf8());
-    } else if (kind != QLatin1String("clip")) {
+    } else if (!kind.startsWith(QLatin1String("clip"))) {
         f->pages.setResponse(path, r);
     }
 
@@ -214,9 +229,17 @@ void TestHostile::hostileServer()
             WindowFixture::click(f->articles(), 2);
         QTRY_VERIFY(f->pages.requestCount(path) == 6);
         QTest::qWait(1500);
-    } else if (kind == QLatin1String("clip")) {
+    } else if (kind.startsWith(QLatin1String("clip"))) {
+        // However the voice server behaves, the clip in memory stays bounded.
+        const qint64 residentBefore = memoryKiB("VmRSS");
+        qint64 mostResident = residentBefore;
+        QTimer sampler;
+        QObject::connect(&sampler, &QTimer::timeout, [&] { mostResident = qMax(mostResident, memoryKiB("VmRSS")); });
+        sampler.start(20);
         WindowFixture::doubleClick(f->voices(), 1);
         QTRY_VERIFY_WITH_TIMEOUT(f->pane()->statusText().startsWith(QStringLiteral("无法播放")), 10000);
+        QVERIFY2(mostResident - residentBefore < 128 * 1024,
+                 qPrintable(QStringLiteral("%1 KiB more while the clip was fetched").arg(mostResident - residentBefore)));
     } else if (!linkTarget.isEmpty()) {
         QVERIFY(f->fetchArticle(1));
         QVERIFY(f->openLink(0));

@@ -20,7 +20,9 @@
 
 namespace {
 
-const double kSpeeds[] = {1.0, 1.25, 1.5, 2.0};
+// What podcast and audiobook players offer; the pitch stays at each.
+const double kSpeeds[] = {0.5, 0.75, 1.0, 1.25, 1.5, 1.75, 2.0, 2.5, 3.0};
+constexpr int kNormalSpeed = 2; // 1x
 
 QString formatTime(qint64 ms)
 {
@@ -39,7 +41,9 @@ QString errorReason(Playback::Error error)
     case Playback::Error::Format: return MediaPane::tr("不支持此音频格式");
     case Playback::Error::Network: return MediaPane::tr("网络错误");
     case Playback::Error::AccessDenied: return MediaPane::tr("无权访问此音频");
-    case Playback::Error::ServiceMissing: return MediaPane::tr("没有可用的播放组件");
+    case Playback::Error::ServiceMissing: return MediaPane::tr("缺少播放组件");
+    case Playback::Error::TooLarge: return MediaPane::tr("音频过大");
+    case Playback::Error::TimedOut: return MediaPane::tr("等待超时");
     default: return MediaPane::tr("未知错误");
     }
 }
@@ -146,6 +150,7 @@ MediaPane::MediaPane(QWidget *parent)
     setName(m_speedBox, tr("播放速度"));
     for (const double speed : kSpeeds)
         m_speedBox->addItem(QStringLiteral("%1×").arg(speed));
+    m_speedBox->setCurrentIndex(kNormalSpeed);
 
     auto *top = new QHBoxLayout;
     top->setContentsMargins(0, 0, 0, 0);
@@ -212,7 +217,8 @@ MediaPane::MediaPane(QWidget *parent)
     showVolume();
     showTime();
     if (!m_playback->isAvailable())
-        setClipStatus(errorReason(Playback::Error::ServiceMissing));
+        setClipStatus(errorReason(Playback::Error::ServiceMissing),
+                      QStringLiteral("missing GStreamer element: ") + m_playback->missingElement());
 
     new MprisService(this);
 }

@@ -1,15 +1,29 @@
 #ifndef PLAYBACK_H
 #define PLAYBACK_H
 
+#include "pagefetch.h"
+
 #include <QObject>
 #include <QUrl>
 
-class QMediaPlayer;
-class QAudioOutput;
+#include <memory>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class QSocketNotifier;
 class QTimer;
 
-// The player behind the pane: QMediaPlayer, whose interface differs between
-// Qt 5 and Qt 6, seen through one interface. Volume is in percent.
+typedef struct _GstElement GstElement;
+typedef struct _GstMessage GstMessage;
+
+// The player behind the pane: a GStreamer playbin. Each clip is fetched
+// once, bounded like a page fetch, and kept in memory while it is current,
+// so that seeking never asks the voice server again; it starts playing as
+// soon as enough of it has arrived. scaletempo keeps the voice's pitch at
+// every speed. Nothing here waits for the pipeline: its state is followed
+// through the bus, whose messages arrive through Qt's event loop. Commands
+// given before a clip has prerolled take effect once it has, with nothing
+// heard first. Volume is in percent, on the cubic scale of desktop players.
 class Playback : public QObject
 {
     Q_OBJECT
@@ -17,14 +31,30 @@ class Playback : public QObject
 public:
     enum class State { Stopped, Playing, Paused };
     enum class Status { NoMedia, Loading, Loaded, Buffering, Stalled, Buffered, EndOfMedia, Invalid, Unknown };
-    enum class Error { None, Resource, Format, Network, AccessDenied, ServiceMissing, Other };
+    enum class Error { None, Resource, Format, Network, AccessDenied, ServiceMissing, TooLarge, TimedOut, Other };
     Q_ENUM(State)
     Q_ENUM(Status)
     Q_ENUM(Error)
 
     explicit Playback(QObject *parent = nullptr);
+    ~Playback() override;
 
+    // Where the sound goes: a GStreamer description such as
+    // "fakesink sync=true", which keeps time without a sound device; empty
+    // for the desktop's own sink. The environment variable
+    // BRIMWOLD_AUDIO_SINK gives the default. Takes effect from the next clip.
+    void setAudioSink(const QString &description);
+    // The sink of the current clip, or null before the first one.
+    GstElement *audioSink() const;
+    // The bounds of a clip fetch.
+    void setFetchLimits(const FetchLimits &limits);
+    static FetchLimits clipLimits();
+
+    // False when a GStreamer element that every clip needs is missing;
+    // missingElement() names it.
     bool isAvailable() const;
+    QString missingElement() const;
+
     void setSource(const QUrl &url);
     QUrl source() const;
 
@@ -58,37 +88,67 @@ signals:
     void mutedChanged(bool muted);
 
 private:
-    // Where Qt 5 and Qt 6 differ.
-    void connectPlayer();
-    void setPlayerSource(const QUrl &url);
-    State playerState() const;
-    bool playerMuted() const;
-    void setPlayerMuted(bool muted);
+    class Clip;
+    // Where the current clip's pipeline is.
+    enum class Phase {
+        Idle,    // not started, stopped or ended: the pipeline is ready, the clip stays in memory
+        Loading, // prerolling
+        Ready,   // prerolled: commands take effect at once
+        Seeking, // prerolling again after a seek
+        Failed,  // the clip cannot be played
+    };
 
-    void renewPlayer();
-    void attachPlayer();
-    void playerStateChanged();
-    void playerMutedChanged(bool muted);
-    void setSilent(bool silent);
-    void endSilentPlay();
-    void finishPause();
+    void startFetch();
+    void fetched(QNetworkReply *reply);
+    void abortFetch();
+    bool startPipeline();
+    void stopPipeline();
+    bool applyAudioSink();
+    static void sourceSetup(GstElement *playbin, GstElement *source, Playback *self);
 
-    QMediaPlayer *m_player;
-    QAudioOutput *m_output = nullptr; // Qt 6 only
-    // The player learns a clip's length only while it plays: a pause asked
-    // for before then lets the clip play on silently until the length is
-    // known (for a few seconds at most), then pauses where it was asked to.
-    bool m_pauseWhenKnown = false;
-    qint64 m_pausedAt = 0;
-    QTimer *m_pauseDeadline; // one per pause, so an earlier clip's cannot end it
-    bool m_silent = false;
-    bool m_mutedBeforeSilence = false;
-    State m_shownState = State::Stopped;
-    // A rate set before the clip can seek is kept but not applied, and the
-    // player may report it all the same: the wanted rate is applied afresh
-    // once the clip can seek.
+    void readBus();
+    void handle(GstMessage *message);
+    void prerolled();
+    void ended();
+    void fail(Error error, const QString &text);
+    bool seek(qint64 ms);
+    void readDuration();
+    void readSeekable();
+    qint64 estimatedDuration() const;
+    bool hasRealSink() const;
+    void tick();
+
+    void setState(State state);
+    void setStatus(Status status);
+    void setPositionShown(qint64 ms);
+
+    GstElement *m_pipeline = nullptr;
+    QString m_missing;
+    QString m_sinkDescription;
+    bool m_sinkChanged = true;
+    QSocketNotifier *m_busWatch = nullptr;
+    QTimer *m_ticker;
+    QNetworkAccessManager *m_network;
+    QNetworkReply *m_reply = nullptr;
+    FetchLimits m_limits;
+    std::shared_ptr<Clip> m_clip;
+    QString m_missingPlugin; // what the pipeline last said it lacks
+    bool m_missingNotSound = false;
+
+    QUrl m_source;
+    Phase m_phase = Phase::Idle;
+    State m_state = State::Stopped;
+    Status m_status = Status::NoMedia;
+    int m_pipelineState = 0; // GstState, from the bus
+    qint64 m_duration = 0;
+    bool m_seekable = false;
+    qint64 m_position = 0;    // as last reported
+    qint64 m_pendingSeek = -1; // asked for before the clip prerolled
+    qint64 m_seekTarget = 0;
+    qint64 m_queuedSeek = -1;  // asked for while another seek was under way
     double m_rate = 1.0;
-    bool m_clipKnown = false; // length and seeking known for this clip
+    int m_volume = 100;
+    bool m_muted = false;
 };
 
 #endif // PLAYBACK_H

@@ -264,7 +264,7 @@ void TestServer::answer(QTcpSocket *socket, const QString &path, const QByteArra
         // Byte ranges, so that a media player can seek in a clip.
         const QRegularExpressionMatch m =
             QRegularExpression(QStringLiteral("^bytes=(\\d+)-(\\d*)$")).match(QString::fromLatin1(rangeHeader));
-        if (status == 200 && m.hasMatch()) {
+        if (status == 200 && m.hasMatch() && !response.ignoreRanges) {
             const qint64 first = m.captured(1).toLongLong();
             const qint64 last = m.captured(2).isEmpty() ? body.size() - 1
                                                         : qMin<qint64>(m.captured(2).toLongLong(), body.size() - 1);
@@ -280,8 +280,10 @@ void TestServer::answer(QTcpSocket *socket, const QString &path, const QByteArra
         for (const auto &header : headers)
             head += header.first + ": " + header.second + "\r\n";
         const bool unending = response.endless || response.dripMs > 0;
+        if (!unending && !response.ignoreRanges)
+            head += "Accept-Ranges: bytes\r\n";
         if (!unending)
-            head += "Accept-Ranges: bytes\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";
+            head += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
         guard->write(head + "Connection: close\r\n\r\n");
         if (response.dripMs > 0) {
             auto *drip = new QTimer(guard.data());

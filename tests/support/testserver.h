@@ -37,6 +37,7 @@ public:
         bool raw = false;          // send `body` as the whole answer, nothing added
         bool endless = false;      // no length; `body` again and again, as fast as it is taken
         int dripMs = 0;            // no length; one byte of `body` every dripMs, without end
+        bool ignoreRanges = false; // the whole body for every request, no Accept-Ranges
     };
 
     explicit TestServer(Scheme scheme, QObject *parent = nullptr,
