@@ -4,13 +4,21 @@
 #include "media/mediapane.h"
 #include "pagescanner.h"
 
+#include <QClipboard>
 #include <QCursor>
 #include <QDebug>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QGuiApplication>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QModelIndex>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QRegularExpression>
+#include <QShortcut>
+#include <QStyle>
 #include <QUrl>
 
 namespace {
@@ -30,6 +38,51 @@ QDebug warningLog()
 bool isRow(const QModelIndex &index, int count)
 {
     return index.row() >= 0 && index.row() < count;
+}
+
+constexpr int kMostAddresses = 20;          // taken from one launch, paste, drop or call
+constexpr int kLongestAddress = 8 * 1024;   // bytes
+constexpr int kLongestHandedText = 64 * 1024; // bytes of pasted or dropped text
+
+const QLatin1String kHttp("http://");
+const QLatin1String kHttps("https://");
+
+bool isWebAddress(const QString &text)
+{
+    return text.startsWith(kHttp) || text.startsWith(kHttps);
+}
+
+// The web addresses in pasted or dropped data, in order: its links if it
+// has any, otherwise those written in its text, which may be a chat message
+// around them. Too much of either is taken for something else.
+QStringList addressesIn(const QMimeData *data)
+{
+    QStringList addresses;
+    if (!data)
+        return addresses;
+    if (data->hasUrls()) {
+        if (data->data(QStringLiteral("text/uri-list")).size() > kLongestHandedText)
+            return addresses;
+        for (const QUrl &url : data->urls()) {
+            if (isWebAddress(url.toString()))
+                addresses.append(url.toString());
+        }
+        return addresses;
+    }
+    const QString text = data->text();
+    if (text.toUtf8().size() > kLongestHandedText)
+        return addresses;
+    // Up to a space, a quote or bracket, or a character that is not ASCII
+    // (Chinese punctuation follows addresses in messages); a closing
+    // punctuation mark is taken for the sentence's.
+    static const QRegularExpression written(QStringLiteral("https?://[!#-;=?-~]+"));
+    for (auto it = written.globalMatch(text); it.hasNext();) {
+        QString address = it.next().captured(0);
+        while (address.size() > kHttps.size() && QStringLiteral(".,;:!?)]}'").contains(address.back()))
+            address.chop(1);
+        addresses.append(address);
+    }
+    return addresses;
 }
 
 } // namespace
@@ -68,6 +121,13 @@ MainWindow::MainWindow(const ArticleSources &sources, const FetchLimits &limits,
 
     networkManager = new QNetworkAccessManager(this);
     connect(networkManager, &QNetworkAccessManager::finished, this, &MainWindow::funreply);
+
+    setAcceptDrops(true);
+    auto *paste = new QShortcut(QKeySequence::Paste, this);
+    connect(paste, &QShortcut::activated, this,
+            [this] { openHanded(QGuiApplication::clipboard()->mimeData(), tr("剪贴板中没有网页地址")); });
+    connect(ui->axWidget, &MediaPane::openRequested, this, &MainWindow::openAddresses);
+    connect(ui->axWidget, &MediaPane::clipChanged, this, &MainWindow::markPlayingClip);
 }
 
 MainWindow::~MainWindow()
@@ -81,6 +141,74 @@ void MainWindow::get(const QString &address)
     if (fetchesInFlight++ == 0)
         setCursor(Qt::BusyCursor);
     ui->axWidget->showNotice(tr("正在打开…"), QString(), MediaPane::Notice::Lasting);
+}
+
+// Only web addresses are followed, and always over https; a page must not
+// make us open local files or run other schemes.
+void MainWindow::openAddress(const QString &address)
+{
+    if (address.startsWith(kHttp)) {
+        get(kHttps + address.mid(kHttp.size()));
+    } else if (address.startsWith(kHttps)) {
+        get(address);
+    } else {
+        warningLog() << "not a web address, not opened:" << address;
+        showOpenFailure({tr("不是网页地址"), QStringLiteral("not a web address")}, address);
+    }
+}
+
+void MainWindow::openAddresses(const QStringList &addresses)
+{
+    if (addresses.size() > kMostAddresses)
+        warningLog() << "too many addresses at once: opened the first" << kMostAddresses << "and refused"
+                     << addresses.size() - kMostAddresses;
+    for (const QString &address : addresses.mid(0, kMostAddresses)) {
+        if (address.size() > kLongestAddress || address.toUtf8().size() > kLongestAddress) {
+            const QString shown = address.left(200) + QChar(0x2026);
+            warningLog() << "address longer than 8 KiB, not opened:" << shown;
+            showOpenFailure({tr("地址过长"), QStringLiteral("address longer than 8 KiB")}, shown);
+            continue;
+        }
+        openAddress(address);
+    }
+}
+
+void MainWindow::openHanded(const QMimeData *data, const QString &noAddress)
+{
+    const QStringList addresses = addressesIn(data);
+    if (addresses.isEmpty())
+        ui->axWidget->showNotice(noAddress, QString(), MediaPane::Notice::UntilClipEvent);
+    else
+        openAddresses(addresses);
+}
+
+void MainWindow::raiseWindow()
+{
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    show();
+    raise();
+    activateWindow();
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (event->mimeData()->hasUrls() || event->mimeData()->hasText())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent *event)
+{
+    event->acceptProposedAction();
+    openHanded(event->mimeData(), tr("没有可打开的网页地址"));
+}
+
+// The clip list marks the clip in the player, whichever way it got there.
+void MainWindow::markPlayingClip()
+{
+    const QString playing = ui->axWidget->url();
+    const QIcon mark = style()->standardIcon(QStyle::SP_MediaPlay);
+    for (int row = 0; row < ui->listWidget_3->count() && row < voiceIds.size(); ++row)
+        ui->listWidget_3->item(row)->setIcon(voiceBase + voiceIds.at(row) == playing ? mark : QIcon());
 }
 
 void MainWindow::showOpenFailure(const FetchFailure &failure, const QString &address)
@@ -113,6 +241,12 @@ void MainWindow::funreply(QNetworkReply *reply)
     const PageScanner::Result page = PageScanner::scan(pageText, PageScanner::articleHost(articleBase));
     if (page.kind == PageScanner::PageKind::Voice) {
         debugLog() << "true";
+        // What the player shows of the clips: their names, and the article.
+        QHash<QString, QString> names;
+        for (const PageScanner::VoiceEntry &entry : page.voices)
+            names.insert(voiceBase + entry.fileId, entry.name);
+        if (!names.isEmpty())
+            ui->axWidget->setClipNames(names, PageScanner::articleTitle(pageText));
         ui->listWidget_3->clear();
         voiceIds.clear();
         int counter = 0;
@@ -124,6 +258,7 @@ void MainWindow::funreply(QNetworkReply *reply)
             voiceIds.append(entry.fileId);
             ++counter;
         }
+        markPlayingClip();
     } else {
         debugLog() << "false";
         ui->listWidget_2->clear();
@@ -148,19 +283,7 @@ void MainWindow::on_listWidget_2_doubleClicked(const QModelIndex &index)
         return;
     const QString &entry = linkUrls.at(index.row());
     debugLog() << "open url:" << entry;
-
-    // Only web addresses are followed, and always over https; a page must
-    // not make us open local files or run other schemes.
-    static const QLatin1String http("http://");
-    static const QLatin1String https("https://");
-    if (entry.startsWith(http)) {
-        get(https + entry.mid(http.size()));
-    } else if (entry.startsWith(https)) {
-        get(entry);
-    } else {
-        warningLog() << "not a web address, not opened:" << entry;
-        showOpenFailure({tr("不是网页地址"), QStringLiteral("not a web address")}, entry);
-    }
+    openAddress(entry);
 }
 
 void MainWindow::on_listWidget_clicked(const QModelIndex &index)

@@ -8,6 +8,7 @@
 
 #include <array>
 
+class QMimeData;
 class QModelIndex;
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -44,6 +45,17 @@ public:
     const QStringList &currentLinkUrls() const { return linkUrls; }
     const QStringList &currentVoiceIds() const { return voiceIds; }
 
+    // Opens articles the user handed over (on the command line, by paste or
+    // drop, from the desktop), in order, each as a followed link is. Takes
+    // at most 20 and refuses an address over 8 KiB.
+    void openAddresses(const QStringList &addresses);
+    // Brings the window to the front.
+    void raiseWindow();
+
+protected:
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
 private slots:
     void funreply(QNetworkReply *reply);
     void on_action_A_triggered();
@@ -55,7 +67,10 @@ private slots:
 
 private:
     void get(const QString &address);
+    void openAddress(const QString &address);
+    void openHanded(const QMimeData *data, const QString &noAddress);
     void showOpenFailure(const FetchFailure &failure, const QString &address);
+    void markPlayingClip();
 
     QString articleBase;
     QString voiceBase;

@@ -1,9 +1,12 @@
+#include "commandline.h"
 #include "logcapture.h"
 #include "samplepages.h"
 #include "windowfixture.h"
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QClipboard>
+#include <QMimeData>
 #include <QMenu>
 #include <QMessageBox>
 #include <QStandardItemModel>
@@ -33,6 +36,10 @@ private slots:
     void rightClickPopsUpMenu();
     void inertActionsDoNothing();
     void rowsOutsideTheListsAreIgnored();
+    void commandLine_data();
+    void commandLine();
+    void pasteAndDrop_data();
+    void pasteAndDrop();
 
 private:
     QString clipPath(const QString &id) const { return QStringLiteral("/voice/getvoice?mediaid=") + id; }
@@ -79,12 +86,27 @@ void TestCommands::clickArticleThenPlayAnotherClip()
     QTRY_COMPARE_WITH_TIMEOUT(f->voices()->count(), 3, 10000);
     QTRY_VERIFY_WITH_TIMEOUT(f->clips.requestCount(clipPath("MzAwMF8x")) > 0, 10000);
     QTRY_COMPARE_WITH_TIMEOUT(f->pane()->playback()->state(), Playback::State::Playing, 10000);
+    // The playing clip is marked with the play icon and named in the
+    // status line; the article is its album.
+    const QImage play = f->window->style()->standardIcon(QStyle::SP_MediaPlay).pixmap(16).toImage();
+    const auto marked = [&] {
+        QString rows;
+        for (int row = 0; row < f->voices()->count(); ++row)
+            rows += f->voices()->item(row)->icon().pixmap(16).toImage() == play ? QLatin1Char('>') : QLatin1Char('-');
+        return rows;
+    };
+    QCOMPARE(marked(), QStringLiteral(">--"));
+    QTRY_COMPARE_WITH_TIMEOUT(f->pane()->statusText(), QStringLiteral("第一章"), 10000);
+    QCOMPARE(f->pane()->clipAlbum(), QStringLiteral("卷一"));
 
     WindowFixture::doubleClick(f->voices(), 1);
     QTRY_VERIFY_WITH_TIMEOUT(f->clips.requestCount(clipPath("MzAwMF8y")) > 0, 10000);
     QCOMPARE(f->pane()->url(), f->clipAddress(QStringLiteral("MzAwMF8y")));
     QCOMPARE(f->pane()->playback()->source(), QUrl(f->clipAddress(QStringLiteral("MzAwMF8y"))));
     QTRY_COMPARE_WITH_TIMEOUT(f->pane()->playback()->state(), Playback::State::Playing, 10000);
+    QCOMPARE(marked(), QStringLiteral("->-"));
+    QCOMPARE(WindowFixture::rows(f->voices()), (QStringList{"第一章", "第二章", "第三章"}));
+    QTRY_COMPARE_WITH_TIMEOUT(f->pane()->statusText(), QStringLiteral("第二章"), 10000);
     QCOMPARE(f->pages.requests().size(), 1); // playing a clip fetches no page
 }
 
@@ -281,6 +303,147 @@ void TestCommands::rowsOutsideTheListsAreIgnored()
     QCOMPARE(f->pages.requests().size(), requests);
     QCOMPARE(f->pane()->url(), url);
     QVERIFY2(log->entries().isEmpty(), qPrintable(log->lines(QtDebugMsg).join("\n") + log->lines(QtWarningMsg).join("\n")));
+}
+
+void TestCommands::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // %1: the page server
+    QTest::addColumn<int>("exitCode");          // -1: the window opens the addresses
+    QTest::addColumn<QString>("output");        // part of what is printed when it ends at once
+    QTest::addColumn<QStringList>("fetched");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<int>("warnings");
+    const QString busy = QStringLiteral("正在打开…");
+    QStringList many;
+    QStringList twenty;
+    for (int i = 0; i < 21; ++i) {
+        many.append(QStringLiteral("https://%1/s/n") + QString::number(i));
+        if (i < 20)
+            twenty.append(QStringLiteral("/s/n") + QString::number(i));
+    }
+    QTest::newRow("an address") << QStringList{"https://%1/s/a"} << -1 << "" << QStringList{"/s/a"} << busy << 0;
+    QTest::newRow("http is fetched over https") << QStringList{"http://%1/s/a?b=http"} << -1 << "" << QStringList{"/s/a?b=http"}
+                                               << busy << 0;
+    QTest::newRow("several, in order") << QStringList{"https://%1/s/c", "http://%1/s/a", "https://%1/s/b"} << -1 << ""
+                                       << QStringList{"/s/c", "/s/a", "/s/b"} << busy << 0;
+    QTest::newRow("not a web address") << QStringList{"file:///etc/passwd"} << -1 << "" << QStringList()
+                                       << "无法打开文章：不是网页地址" << 1;
+    QTest::newRow("capital HTTP is not followed") << QStringList{"HTTP://%1/s/a"} << -1 << "" << QStringList()
+                                                  << "无法打开文章：不是网页地址" << 1;
+    QTest::newRow("a good one after a bad one") << QStringList{"mp.weixin.qq.com/s/a", "https://%1/s/b"} << -1 << ""
+                                                << QStringList{"/s/b"} << busy << 1;
+    // {8192}: as many x as make the whole address that long.
+    QTest::newRow("address of 8 KiB") << QStringList{"https://%1/s/{8192}"} << -1 << "" << QStringList{"/s/{8192}"} << busy
+                                      << 0;
+    QTest::newRow("address over 8 KiB") << QStringList{"https://%1/s/{8193}"} << -1 << "" << QStringList()
+                                        << "无法打开文章：地址过长" << 1;
+    QTest::newRow("address over 8 KiB in UTF-8") << QStringList{"https://%1/s/" + QString(3000, QChar(0x4e2d))} << -1 << ""
+                                                 << QStringList() << "无法打开文章：地址过长" << 1;
+    QTest::newRow("21 addresses: the last is refused") << many << -1 << "" << twenty << busy << 1;
+    QTest::newRow("unknown option") << QStringList{"--frobnicate", "https://%1/s/a"} << 2 << "frobnicate" << QStringList()
+                                    << "" << 0;
+    QTest::newRow("help") << QStringList{"--help"} << 0 << "ADDRESS" << QStringList() << "" << 0;
+}
+
+void TestCommands::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+    QFETCH(QStringList, fetched);
+    QFETCH(QString, status);
+    QFETCH(int, warnings);
+    QStringList line{QStringLiteral("sorvalen-brimwold")};
+    QString filled;
+    for (QString argument : arguments) {
+        argument.replace(QLatin1String("%1"), f->pages.authority());
+        const QRegularExpressionMatch fill = QRegularExpression(QStringLiteral("\\{(\\d+)\\}")).match(argument);
+        if (fill.hasMatch()) {
+            filled = fill.captured(0);
+            argument.replace(filled, QString(fill.captured(1).toInt() - argument.size() + filled.size(), QLatin1Char('x')));
+            filled = argument.mid(argument.indexOf(QLatin1String("/s/")) + 3);
+        }
+        line.append(argument);
+    }
+    for (QString &path : fetched)
+        path.replace(QRegularExpression(QStringLiteral("\\{\\d+\\}")), filled);
+
+    const CommandLine parsed = CommandLine::parse(line);
+    QCOMPARE(parsed.exitCode, exitCode);
+    QVERIFY2(parsed.output.contains(output), qPrintable(parsed.output));
+    if (exitCode > 0)
+        QCOMPARE(parsed.output.count(QLatin1Char('\n')), 1);
+    if (exitCode < 0)
+        f->window->openAddresses(parsed.addresses);
+    QCOMPARE(f->fetchesUnderWay(), fetched);
+    QCOMPARE(f->pane()->statusText(), status);
+    QCOMPARE(log->warningLines().size(), warnings);
+    QVERIFY(log->debugLines().isEmpty());
+}
+
+void TestCommands::pasteAndDrop_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QString>("content"); // %1: the page server; links one a line
+    QTest::addColumn<QStringList>("fetched");
+    QTest::addColumn<QString>("status");
+    const QString busy = QStringLiteral("正在打开…");
+    const QString noneOnClipboard = QStringLiteral("剪贴板中没有网页地址");
+    const QString noneDropped = QStringLiteral("没有可打开的网页地址");
+    const QString tooMuch = QStringLiteral("https://%1/s/a ") + QString(64 * 1024, QLatin1Char('z'));
+    QTest::newRow("Ctrl+V of an address in a message") << "paste" << "快看这篇：https://%1/s/a?x=1，很好。"
+                                                       << QStringList{"/s/a?x=1"} << busy;
+    QTest::newRow("Ctrl+V of an http address ending a sentence") << "paste" << "See http://%1/s/b." << QStringList{"/s/b"}
+                                                                 << busy;
+    QTest::newRow("Ctrl+V of a link") << "paste links" << "https://%1/s/c" << QStringList{"/s/c"} << busy;
+    QTest::newRow("Ctrl+V without an address") << "paste" << "mp.weixin.qq.com 上的文章" << QStringList() << noneOnClipboard;
+    QTest::newRow("Ctrl+V of more than 64 KiB") << "paste" << tooMuch << QStringList() << noneOnClipboard;
+    QTest::newRow("drop of links") << "drop links" << "https://%1/s/a\nfile:///etc/passwd\nhttp://%1/s/b"
+                                   << QStringList{"/s/a", "/s/b"} << busy;
+    QTest::newRow("drop of text with addresses") << "drop" << "<https://%1/s/b>\n\"http://%1/s/a\""
+                                                 << QStringList{"/s/b", "/s/a"} << busy;
+    QTest::newRow("drop without an address") << "drop" << "javascript:alert(1)" << QStringList() << noneDropped;
+    QTest::newRow("drop of local files only") << "drop links" << "file:///tmp/a.mp3" << QStringList() << noneDropped;
+    QTest::newRow("drop of more than 64 KiB") << "drop" << tooMuch << QStringList() << noneDropped;
+}
+
+void TestCommands::pasteAndDrop()
+{
+    QFETCH(QString, how);
+    QFETCH(QString, content);
+    QFETCH(QStringList, fetched);
+    QFETCH(QString, status);
+    content.replace(QLatin1String("%1"), f->pages.authority());
+    auto *data = new QMimeData;
+    if (how.endsWith(QLatin1String("links"))) {
+        QList<QUrl> urls;
+        for (const QString &link : content.split(QLatin1Char('\n')))
+            urls.append(QUrl(link));
+        data->setUrls(urls);
+    } else {
+        data->setText(content);
+    }
+
+    if (how.startsWith(QLatin1String("paste"))) {
+        QGuiApplication::clipboard()->setMimeData(data);
+        f->window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(f->window.get()));
+        f->voices()->setFocus();
+        QTest::keyClick(f->voices(), Qt::Key_V, Qt::ControlModifier);
+    } else {
+        // Dropped on the clip list, which takes no drops itself.
+        const QPoint at = f->voices()->mapTo(f->window.get(), QPoint(20, 20));
+        QWindow *window = f->window->windowHandle();
+        QDragEnterEvent enter(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window, &drop);
+        delete data;
+    }
+    QCOMPARE(f->fetchesUnderWay(), fetched);
+    QCOMPARE(f->pane()->statusText(), status);
+    QVERIFY2(log->warningLines().isEmpty(), qPrintable(log->warningLines().join("\n")));
 }
 
 QTEST_MAIN(TestCommands)

@@ -159,6 +159,7 @@ private slots:
     void pitchKeptAtEverySpeed_data();
     void pitchKeptAtEverySpeed();
     void fitsTheLowerPaneWithNamedControls();
+    void desktopMediaControls_data();
     void desktopMediaControls();
 
 private:
@@ -201,8 +202,17 @@ void TestMediaPane::initTestCase()
     qputenv("GSETTINGS_BACKEND", "memory");
     m_bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
                                                  QStringLiteral("--print-address")});
-    if (m_bus.waitForReadyRead(10000))
-        qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.readLine().trimmed());
+    if (!m_bus.waitForReadyRead(10000))
+        return;
+    qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.readLine().trimmed());
+    // What the player announces, for the rows to look at.
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    const QString service = QStringLiteral("org.mpris.MediaPlayer2.sorvalen_brimwold");
+    const QString path = QStringLiteral("/org/mpris/MediaPlayer2");
+    QVERIFY(bus.connect(service, path, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("PropertiesChanged"),
+                        this, SIGNAL(propertiesChanged(QString, QVariantMap, QStringList))));
+    QVERIFY(bus.connect(service, path, QStringLiteral("org.mpris.MediaPlayer2.Player"), QStringLiteral("Seeked"), this,
+                        SIGNAL(seeked(qlonglong))));
 }
 
 void TestMediaPane::cleanupTestCase()
@@ -230,7 +240,8 @@ void TestMediaPane::urlPropertyPlaysAtOnce()
     QCOMPARE(pane.playback()->state(), Playback::State::Playing);
     QTRY_VERIFY_WITH_TIMEOUT(pane.playback()->position() > 300, 10000);
     QCOMPARE(m_server.requestCount(path) > 0, true);
-    QVERIFY2(pane.statusText().isEmpty(), qPrintable(pane.statusText()));
+    // Not named in any list: the status line names it by its address.
+    QCOMPARE(pane.statusText(), url);
     // The window kept answering while the clip loaded.
     QVERIFY2(meter.latest() < 250, qPrintable(QStringLiteral("a 10 ms timer ran %1 ms late").arg(meter.latest())));
 }
@@ -454,7 +465,7 @@ void TestMediaPane::controls()
         QTRY_VERIFY_WITH_TIMEOUT(pane.playback()->position() > from + 500, 10000);
         QCOMPARE(pane.playback()->state(), Playback::State::Playing);
         QVERIFY2(pane.playback()->position() < from + 5000, qPrintable(QString::number(pane.playback()->position())));
-        QVERIFY2(pane.statusText().isEmpty(), qPrintable(pane.statusText()));
+        QCOMPARE(pane.statusText(), address("/voice/long"));
     } else {
         const qint64 want = expected == QLatin1String("end") ? duration
             : expected == QLatin1String("half")          ? duration / 2
@@ -512,57 +523,132 @@ void TestMediaPane::fitsTheLowerPaneWithNamedControls()
     QVERIFY(!pane.findChild<QLabel *>(QStringLiteral("timeLabel"))->accessibleDescription().isEmpty());
 }
 
+void TestMediaPane::desktopMediaControls_data()
+{
+    // Each row starts from the long clip, listed as "第三回 远行" of the
+    // article "新书", playing from 0:20; a client then acts on the bus.
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("identity") << "" << "root Identity" << "Sorvalen Brimwold";
+    QTest::newRow("desktop entry") << "" << "root DesktopEntry" << "org.sorvalen.Brimwold";
+    QTest::newRow("cannot quit") << "" << "root CanQuit" << "false";
+    QTest::newRow("opens web addresses") << "" << "root SupportedUriSchemes" << "http https";
+    QTest::newRow("stopped before any clip") << "no clip" << "status" << "Stopped";
+    QTest::newRow("nothing to play before any clip") << "no clip" << "property CanPlay" << "false";
+    QTest::newRow("no track before any clip") << "no clip" << "metadata mpris:trackid"
+                                              << "/org/mpris/MediaPlayer2/TrackList/NoTrack";
+    QTest::newRow("playing") << "" << "status" << "Playing";
+    QTest::newRow("address") << "" << "metadata xesam:url" << "/voice/long";
+    QTest::newRow("length") << "" << "metadata mpris:length" << "92";
+    QTest::newRow("track id") << "" << "metadata mpris:trackid" << "/org/sorvalen/Brimwold/clip/1";
+    QTest::newRow("title is the listed name") << "" << "metadata xesam:title" << "第三回 远行";
+    QTest::newRow("album is the article") << "" << "metadata xesam:album" << "新书";
+    QTest::newRow("a clip not listed is titled by its address") << "unlisted clip" << "metadata xesam:title"
+                                                                << "/voice/b";
+    QTest::newRow("a clip not listed has no album") << "unlisted clip" << "metadata xesam:album" << "";
+    QTest::newRow("PlayPause") << "call PlayPause" << "changed" << "PlaybackStatus=Paused";
+    QTest::newRow("SetPosition") << "call SetPosition current 30" << "position" << "30";
+    QTest::newRow("SetPosition is announced") << "call SetPosition current 30" << "seeked" << "30";
+    QTest::newRow("Seek") << "call Seek 5" << "position" << "25";
+    QTest::newRow("Volume") << "set Volume 0.4" << "pane volume" << "40";
+    QTest::newRow("Rate") << "set Rate 2" << "pane speed" << "2";
+    QTest::newRow("fastest rate") << "" << "property MaximumRate" << "3";
+    QTest::newRow("no next clip") << "" << "property CanGoNext" << "false";
+    QTest::newRow("Stop") << "call Stop" << "status" << "Stopped";
+    QTest::newRow("OpenUri hands the article to the window") << "call OpenUri https://mp.weixin.qq.com/s/abc"
+                                                             << "open" << "https://mp.weixin.qq.com/s/abc";
+}
+
 void TestMediaPane::desktopMediaControls()
 {
+    QFETCH(QString, action);
+    QFETCH(QString, what);
+    QFETCH(QString, expected);
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         QSKIP("no session bus could be started (dbus-daemon)");
     MediaPane pane;
+    QSignalSpy opened(&pane, &MediaPane::openRequested);
     const QString service = QStringLiteral("org.mpris.MediaPlayer2.sorvalen_brimwold");
     const QString path = QStringLiteral("/org/mpris/MediaPlayer2");
     QDBusInterface root(service, path, QStringLiteral("org.mpris.MediaPlayer2"), bus);
     QDBusInterface player(service, path, QStringLiteral("org.mpris.MediaPlayer2.Player"), bus);
     QVERIFY2(player.isValid(), qPrintable(player.lastError().message()));
-    QCOMPARE(root.property("Identity").toString(), QStringLiteral("Sorvalen Brimwold"));
-    QCOMPARE(root.property("DesktopEntry").toString(), QStringLiteral("org.sorvalen.Brimwold"));
-    QCOMPARE(root.property("CanQuit").toBool(), false);
-    QCOMPARE(player.property("PlaybackStatus").toString(), QStringLiteral("Stopped"));
-    QCOMPARE(player.property("CanPlay").toBool(), false);
+    const auto metadata = [&] { return qdbus_cast<QVariantMap>(player.property("Metadata")); };
 
+    if (action != QLatin1String("no clip")) {
+        pane.setClipNames({{address("/voice/long"), QStringLiteral("第三回 远行")}}, QStringLiteral("新书"));
+        pane.setProperty("URL", QVariant(address("/voice/long")));
+        QTRY_VERIFY_WITH_TIMEOUT(player.property("CanSeek").toBool(), 10000);
+        pane.seekTo(20000);
+        QTRY_VERIFY_WITH_TIMEOUT(pane.playback()->position() > 20300, 10000);
+    }
     QSignalSpy changes(this, SIGNAL(propertiesChanged(QString, QVariantMap, QStringList)));
-    QVERIFY(bus.connect(service, path, QStringLiteral("org.freedesktop.DBus.Properties"),
-                        QStringLiteral("PropertiesChanged"), this, SIGNAL(propertiesChanged(QString, QVariantMap, QStringList))));
     QSignalSpy seeked(this, SIGNAL(seeked(qlonglong)));
-    QVERIFY(bus.connect(service, path, player.interface(), QStringLiteral("Seeked"), this, SIGNAL(seeked(qlonglong))));
 
-    pane.setProperty("URL", QVariant(address("/voice/long")));
-    QTRY_COMPARE_WITH_TIMEOUT(player.property("PlaybackStatus").toString(), QStringLiteral("Playing"), 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(player.property("CanSeek").toBool(), 10000);
-    const QVariantMap metadata = qdbus_cast<QVariantMap>(player.property("Metadata"));
-    QCOMPARE(metadata.value(QStringLiteral("xesam:url")).toString(), address("/voice/long"));
-    QVERIFY(metadata.value(QStringLiteral("mpris:length")).toLongLong() > 60000000);
-    const QString track = qdbus_cast<QDBusObjectPath>(metadata.value(QStringLiteral("mpris:trackid"))).path();
-    QVERIFY2(track.startsWith(QLatin1String("/org/sorvalen/Brimwold/")), qPrintable(track));
+    const QStringList words = action.split(QLatin1Char(' '));
+    const QString track = qdbus_cast<QDBusObjectPath>(metadata().value(QStringLiteral("mpris:trackid"))).path();
+    if (action == QLatin1String("unlisted clip")) {
+        pane.setProperty("URL", QVariant(address("/voice/b")));
+    } else if (words.first() == QLatin1String("call")) {
+        QVariantList arguments;
+        if (words.value(1) == QLatin1String("SetPosition"))
+            arguments << QVariant::fromValue(QDBusObjectPath(words.value(2) == QLatin1String("current") ? track : path))
+                      << qlonglong(words.value(3).toLongLong() * 1000000);
+        else if (words.value(1) == QLatin1String("Seek"))
+            arguments << qlonglong(words.value(2).toLongLong() * 1000000);
+        else if (words.size() > 2)
+            arguments << words.value(2);
+        const QDBusMessage reply = player.callWithArgumentList(QDBus::Block, words.value(1), arguments);
+        QVERIFY2(reply.type() == QDBusMessage::ReplyMessage, qPrintable(reply.errorMessage()));
+    } else if (words.first() == QLatin1String("set")) {
+        QVERIFY(player.setProperty(qPrintable(words.value(1)), words.value(2).toDouble()));
+    }
 
-    player.call(QStringLiteral("PlayPause"));
-    QTRY_COMPARE(pane.playback()->state(), Playback::State::Paused);
-    QTRY_VERIFY(std::any_of(changes.cbegin(), changes.cend(), [](const QList<QVariant> &args) {
-        return qdbus_cast<QVariantMap>(args.at(1)).value(QStringLiteral("PlaybackStatus")) == QStringLiteral("Paused");
-    }));
-    player.call(QStringLiteral("SetPosition"), QVariant::fromValue(QDBusObjectPath(track)), qlonglong(20000000));
-    QTRY_VERIFY(qAbs(player.property("Position").toLongLong() - 20000000) < 1500000);
-    QTRY_COMPARE(seeked.count(), 1);
-    player.call(QStringLiteral("Seek"), qlonglong(5000000));
-    QTRY_VERIFY(qAbs(pane.playback()->position() - 25000) < 1500);
-
-    player.setProperty("Volume", 0.4);
-    QTRY_COMPARE(pane.playback()->volume(), 40);
-    player.setProperty("Rate", 2.0);
-    QTRY_COMPARE(pane.speed(), 2.0);
-    QCOMPARE(player.property("MaximumRate").toDouble(), 3.0);
-    QCOMPARE(player.property("CanGoNext").toBool(), false);
-    player.call(QStringLiteral("Stop"));
-    QTRY_COMPARE(player.property("PlaybackStatus").toString(), QStringLiteral("Stopped"));
+    const auto text = [](const QVariant &value) {
+        return value.canConvert<QStringList>() && value.type() != QVariant::String ? value.toStringList().join(' ')
+                                                                                   : value.toString();
+    };
+    const QString here = m_server.baseUrl();
+    if (what == QLatin1String("status")) {
+        QTRY_COMPARE(player.property("PlaybackStatus").toString(), expected);
+    } else if (what.startsWith(QLatin1String("root "))) {
+        QCOMPARE(text(root.property(qPrintable(what.mid(5)))), expected);
+    } else if (what.startsWith(QLatin1String("property "))) {
+        QCOMPARE(text(player.property(qPrintable(what.mid(9)))), expected);
+    } else if (what.startsWith(QLatin1String("metadata "))) {
+        const QString key = what.mid(9);
+        const auto shown = [&] {
+            const QVariant value = metadata().value(key);
+            if (key == QLatin1String("mpris:trackid"))
+                return qdbus_cast<QDBusObjectPath>(value).path();
+            if (key == QLatin1String("mpris:length"))
+                return QString::number(qRound(value.toLongLong() / 1e6));
+            return value.toString().replace(here, QString());
+        };
+        QTRY_COMPARE(shown(), expected);
+    } else if (what == QLatin1String("position")) {
+        QTRY_VERIFY2(qAbs(player.property("Position").toLongLong() - expected.toLongLong() * 1000000) < 1500000,
+                     qPrintable(QString::number(player.property("Position").toLongLong())));
+    } else if (what == QLatin1String("seeked")) {
+        QTRY_COMPARE(seeked.count(), 1);
+        QCOMPARE(seeked.first().first().toLongLong() / 1000000, expected.toLongLong());
+    } else if (what == QLatin1String("changed")) {
+        const QString key = expected.section(QLatin1Char('='), 0, 0);
+        QTRY_VERIFY(std::any_of(changes.cbegin(), changes.cend(), [&](const QList<QVariant> &args) {
+            return text(qdbus_cast<QVariantMap>(args.at(1)).value(key)) == expected.section(QLatin1Char('='), 1);
+        }));
+    } else if (what == QLatin1String("pane volume")) {
+        QTRY_COMPARE(QString::number(pane.playback()->volume()), expected);
+    } else if (what == QLatin1String("pane speed")) {
+        QTRY_COMPARE(QString::number(pane.speed()), expected);
+    } else if (what == QLatin1String("open")) {
+        QTRY_COMPARE(opened.count(), 1);
+        QCOMPARE(opened.first().first().toStringList(), QStringList{expected});
+    } else {
+        QFAIL(qPrintable(what));
+    }
 }
 
 QTEST_MAIN(TestMediaPane)

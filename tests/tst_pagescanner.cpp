@@ -1,9 +1,11 @@
 #include "pagescanner.h"
 
 #include "oracle.h"
+#include "samplepages.h"
 
 #include <QtTest>
 
+#include <functional>
 #include <random>
 
 using PageScanner::LinkEntry;
@@ -217,6 +219,9 @@ private slots:
     void hostWithPatternCharacters_data();
     void hostWithPatternCharacters();
     void samePagesAsQRegExp();
+    void articleTitle_data();
+    void articleTitle();
+    void articleTitleInLinearTime();
 };
 
 void TestPageScanner::workedExampleVoicePage()
@@ -413,6 +418,70 @@ void TestPageScanner::samePagesAsQRegExp()
                                     .arg(escaped(smallest), escaped(trace<Fast>(smallest)),
                                          escaped(trace<Oracle>(smallest)));
         QFAIL(qPrintable(message));
+    }
+}
+
+void TestPageScanner::articleTitle_data()
+{
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("title");
+    const QString og = QStringLiteral("<meta property=\"og:title\" content=\"%1\" />");
+    QTest::newRow("og:title before <title>")
+        << "<html><head><title>网页标题</title>" + og.arg("文章标题") + "</head>" << "文章标题";
+    QTest::newRow("content before property")
+        << "<title>网页标题</title><meta content='文章标题' property='og:title'>" << "文章标题";
+    QTest::newRow("other meta first")
+        << "<meta property=\"og:description\" content=\"摘要\"><meta name=\"og:title\" content=\"名\">" << "名";
+    QTest::newRow("<title> without og:title") << "<head><title>第一章 山门</title></head>" << "第一章 山门";
+    QTest::newRow("empty og:title falls back") << og.arg("") + "<title lang=\"zh\">后备</title>" << "后备";
+    QTest::newRow("entities decoded")
+        << og.arg("A &amp; B &lt;3&gt; &#20013;&#x6587; &quot;q&quot; &#39;s&apos; &copy; &#0; a&b") << "A & B <3> 中文 \"q\" 's' &copy; &#0; a&b";
+    QTest::newRow("whitespace runs and ends") << "<title>\r\n\t 卷一 \n  第二回&nbsp;&nbsp;</title>" << "卷一 第二回";
+    QTest::newRow("at most 200 characters") << "<title>" + QString(300, QChar(0x957f)) + "</title>" << QString(200, QChar(0x957f));
+    QTest::newRow("no surrogate half at the cut")
+        << "<title>" + QString(199, QLatin1Char('a')) + QString::fromUtf8("\xf0\x9f\x8e\xa7") + "</title>" << QString(199, QLatin1Char('a'));
+    QTest::newRow("<titlebar> is not a title") << "<titlebar>不是</titlebar><title>是</title>" << "是";
+    QTest::newRow("no title at all") << "<html><body><p>正文</p></body></html>" << "";
+    QTest::newRow("unclosed <title>") << "<title>没有结尾" << "";
+    QTest::newRow("sample article page") << QString::fromUtf8(SamplePages::voicePage("修仙 第三卷", {{"一", "A"}}, {20000}))
+                                         << "修仙 第三卷";
+}
+
+void TestPageScanner::articleTitle()
+{
+    QFETCH(QString, page);
+    QFETCH(QString, title);
+    QCOMPARE(PageScanner::articleTitle(page), title);
+}
+
+void TestPageScanner::articleTitleInLinearTime()
+{
+    // Meta tags that are not the title, look-alikes of <title>, meta tags
+    // that never end and a title of lone ampersands: ten times the page
+    // takes about ten times as long. A reader that searched the rest of the
+    // page again from each of them would take hours for 4 MB.
+    const auto noTitle = [](int bytes) {
+        const QString unit = QStringLiteral("<meta property=\"og:site\" content=\"x\"><titles>");
+        return unit.repeated(bytes / 2 / unit.size()) + QStringLiteral("<meta ").repeated(bytes / 2 / 6);
+    };
+    const auto ampersands = [](int bytes) { return "<title>" + QString(bytes, QLatin1Char('&')) + "</title>"; };
+    const auto fastest = [](const QString &text) {
+        qint64 best = std::numeric_limits<qint64>::max();
+        for (int run = 0; run < 5; ++run) {
+            QElapsedTimer clock;
+            clock.start();
+            PageScanner::articleTitle(text);
+            best = qMin(best, clock.nsecsElapsed());
+        }
+        return best;
+    };
+    QVERIFY(PageScanner::articleTitle(noTitle(4 * 1000 * 1000)).isEmpty());
+    QCOMPARE(PageScanner::articleTitle(ampersands(4 * 1000 * 1000)), QString(200, QLatin1Char('&')));
+    for (const auto &shape : {std::function<QString(int)>(noTitle), std::function<QString(int)>(ampersands)}) {
+        const qint64 small = fastest(shape(400 * 1000));
+        const qint64 large = fastest(shape(4 * 1000 * 1000));
+        QVERIFY2(large < 30 * qMax<qint64>(small, 1000000),
+                 qPrintable(QStringLiteral("400 KB: %1 ms, 4 MB: %2 ms").arg(small / 1e6).arg(large / 1e6)));
     }
 }
 

@@ -228,9 +228,23 @@ QString MediaPane::url() const
     return m_url;
 }
 
+void MediaPane::setClipNames(const QHash<QString, QString> &names, const QString &album)
+{
+    m_names = names;
+    m_namesAlbum = album;
+}
+
+void MediaPane::askToOpen(const QString &address)
+{
+    emit openRequested({address});
+}
+
 void MediaPane::setUrl(const QString &address)
 {
     m_url = address;
+    const auto named = m_names.constFind(address);
+    m_title = named != m_names.constEnd() ? *named : address;
+    m_album = named != m_names.constEnd() ? m_namesAlbum : QString();
     ++m_clipNumber;
     m_failed = false;
     m_position = 0;
@@ -277,11 +291,14 @@ void MediaPane::setClipStatus(const QString &text, const QString &toolTip)
     refreshStatus();
 }
 
+// A notice first, then what the clip is doing; with nothing to say, the
+// name of the clip that loads or plays.
 void MediaPane::refreshStatus()
 {
     const bool notice = !m_notice.isEmpty();
-    m_statusLine->setFullText(notice ? m_notice : m_clipStatus);
-    m_statusLine->setToolTip(notice ? m_noticeTip : m_clipStatusTip);
+    const bool named = !notice && m_clipStatus.isEmpty() && m_playback->state() != Playback::State::Stopped;
+    m_statusLine->setFullText(notice ? m_notice : named ? m_title : m_clipStatus);
+    m_statusLine->setToolTip(notice ? m_noticeTip : named ? m_url : m_clipStatusTip);
 }
 
 void MediaPane::play()
@@ -362,6 +379,7 @@ void MediaPane::showState(Playback::State state)
     setName(m_playButton, playing ? tr("暂停") : tr("播放"));
     if (state == Playback::State::Stopped && !m_failed)
         showPosition(m_playback->position());
+    refreshStatus();
 }
 
 void MediaPane::showStatus(Playback::Status status)

@@ -3,6 +3,7 @@
 
 #include "media/playback.h"
 
+#include <QHash>
 #include <QWidget>
 
 class QComboBox;
@@ -41,6 +42,16 @@ public:
 
     Playback *playback() const { return m_playback; }
 
+    // The names of the clips the window lists, by address, and the title of
+    // the article they belong to. A clip is shown by its name; one that is
+    // not among them, by its address.
+    void setClipNames(const QHash<QString, QString> &names, const QString &album);
+    QString clipTitle() const { return m_title; }
+    QString clipAlbum() const { return m_album; }
+
+    // The desktop asks to open an article.
+    void askToOpen(const QString &address);
+
     // The commands behind the controls.
     void play();
     void pause();
@@ -58,6 +69,7 @@ public:
 
 signals:
     void clipChanged();
+    void openRequested(const QStringList &addresses);
     void speedChanged(double speed);
     void seeked(qint64 ms);
 
@@ -83,6 +95,10 @@ private:
     QSlider *m_volumeSlider;
     QComboBox *m_speedBox;
     QString m_url;
+    QString m_title;
+    QString m_album;
+    QHash<QString, QString> m_names;
+    QString m_namesAlbum;
     int m_clipNumber = 0;
     qint64 m_position = 0; // as shown
     bool m_failed = false;

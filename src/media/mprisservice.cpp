@@ -27,8 +27,8 @@ class MprisRoot : public QDBusAbstractAdaptor
     Q_PROPERTY(bool HasTrackList READ hasTrackList)
     Q_PROPERTY(QString Identity READ identity)
     Q_PROPERTY(QString DesktopEntry READ desktopEntry)
-    Q_PROPERTY(QStringList SupportedUriSchemes READ supported)
-    Q_PROPERTY(QStringList SupportedMimeTypes READ supported)
+    Q_PROPERTY(QStringList SupportedUriSchemes READ uriSchemes)
+    Q_PROPERTY(QStringList SupportedMimeTypes READ mimeTypes)
 
 public:
     explicit MprisRoot(MprisService *service)
@@ -42,8 +42,9 @@ public:
     bool hasTrackList() const { return false; }
     QString identity() const { return QStringLiteral("Sorvalen Brimwold"); }
     QString desktopEntry() const { return QStringLiteral("org.sorvalen.Brimwold"); }
-    // Clips come only from the pages, never from outside.
-    QStringList supported() const { return {}; }
+    // OpenUri takes articles' web addresses; clips come only from their pages.
+    QStringList uriSchemes() const { return {QStringLiteral("http"), QStringLiteral("https")}; }
+    QStringList mimeTypes() const { return {}; }
 
 public slots:
     void Raise()
@@ -104,8 +105,12 @@ public:
     QVariantMap metadata() const
     {
         QVariantMap map{{QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath(m_service->trackId()))}};
-        if (!m_pane->url().isEmpty())
+        if (!m_pane->url().isEmpty()) {
             map.insert(QStringLiteral("xesam:url"), m_pane->url());
+            map.insert(QStringLiteral("xesam:title"), m_pane->clipTitle());
+        }
+        if (!m_pane->clipAlbum().isEmpty())
+            map.insert(QStringLiteral("xesam:album"), m_pane->clipAlbum());
         if (m_pane->playback()->duration() > 0)
             map.insert(QStringLiteral("mpris:length"), qlonglong(m_pane->playback()->duration() * kMicroPerMilli));
         return map;
@@ -144,7 +149,8 @@ public slots:
         if (track.path() == m_service->trackId() && ms >= 0 && ms <= m_pane->playback()->duration())
             m_pane->seekTo(ms);
     }
-    void OpenUri(const QString &) {} // no scheme is supported
+    // An article, opened as a followed link is (playerctl open URL).
+    void OpenUri(const QString &uri) { m_pane->askToOpen(uri); }
 
 signals:
     void Seeked(qlonglong position);

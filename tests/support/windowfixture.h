@@ -54,6 +54,15 @@ public:
         return clips.baseUrl() + QStringLiteral("/voice/getvoice?mediaid=") + fileId;
     }
 
+    // The fetches under way, in the order they were issued: path and query.
+    QStringList fetchesUnderWay() const
+    {
+        QStringList paths;
+        for (const QNetworkReply *reply : manager()->findChildren<QNetworkReply *>(QString(), Qt::FindDirectChildrenOnly))
+            paths.append(reply->url().toString(QUrl::RemoveScheme | QUrl::RemoveAuthority));
+        return paths;
+    }
+
     static QStringList rows(const QListWidget *list)
     {
         QStringList texts;

@@ -1,6 +1,7 @@
 // The program's window against loopback servers instead of the article and
 // voice hosts: sample pages over HTTPS, spoken clips over HTTP. Needs no
 // network. The servers live in this process and end with it.
+#include "applicationservice.h"
 #include "mainwindow.h"
 #include "samplepages.h"
 #include "testserver.h"
@@ -41,12 +42,17 @@ int main(int argc, char *argv[])
     const QVector<Clip> book2{{"第一回 雨夜", "MzAwMDAwMDAwMF8yMDAwMDAwMDAx"},
                               {"第二回 旧友", "MzAwMDAwMDAwMF8yMDAwMDAwMDAy"},
                               {"第三回 远行", "MzAwMDAwMDAwMF8yMDAwMDAwMDAz"}};
+    // An article that no list of the window leads to: the user is handed it.
+    const QString handed = QStringLiteral("DemoHanded000000000004");
+    const QVector<Clip> letter{{"番外 来信", "MzAwMDAwMDAwMF8zMDAwMDAwMDAx"}};
     SamplePages::Options plain;
     plain.size = 200000;
     plain.accountAnchor = false;
 
     pages.setPage(QStringLiteral("/s/") + ids[0], SamplePages::voicePage(QStringLiteral("修仙"), book1, plain));
     pages.setPage(QStringLiteral("/s/") + ids[2], SamplePages::voicePage(QStringLiteral("新书"), book2, plain));
+    pages.setPage(QStringLiteral("/s/") + handed, SamplePages::voicePage(QStringLiteral("番外"), letter, plain));
+    clips.setResponse(QStringLiteral("/voice/getvoice?mediaid=") + letter[0].fileId, TestServer::ok(clip(5), "audio/mpeg"));
     pages.setPage(QStringLiteral("/s/") + ids[1],
                   SamplePages::linkPage(QStringLiteral("打脸"),
                                         {{link + ids[0] + QStringLiteral("#wechat_redirect"), QStringLiteral("【连载】修仙 第一卷")},
@@ -66,6 +72,11 @@ int main(int argc, char *argv[])
     MainWindow window(ArticleSources{pages.baseUrl() + QStringLiteral("/s/"),
                                      clips.baseUrl() + QStringLiteral("/voice/getvoice?mediaid="),
                                      {ids[0], ids[1], ids[2]}});
+    // A second launch of the program with an address opens it here too.
+    new ApplicationService(&window);
     window.show();
+    QTextStream(stdout) << "To try opening an article you were sent, copy this address and press Ctrl+V in the "
+                           "window (or drop it there, or run: sorvalen-brimwold ADDRESS):\n  "
+                        << link << handed << Qt::endl;
     return app.exec();
 }
