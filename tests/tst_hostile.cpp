@@ -138,7 +138,7 @@ void TestHostile::hostileServer_data()
     QTest::newRow("clip cannot be fetched") << "clip" << true << "无法播放此音频：无法读取音频";
     QTest::newRow("endless clip") << "clip-endless" << true << "无法播放此音频：音频过大";
     QTest::newRow("silent voice server") << "clip-silent" << true << "无法播放此音频：等待超时";
-    QTest::newRow("broken clip") << "clip-broken" << true << "无法播放此音频：";
+    QTest::newRow("broken clip") << "clip-broken" << true << "无法播放此音频：不支持此音频格式";
 }
 
 void TestHostile::hostileServer()

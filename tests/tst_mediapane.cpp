@@ -196,6 +196,18 @@ void TestMediaPane::initTestCase()
     TestServer::Response late = TestServer::ok(a.repeated(3), "audio/mpeg");
     late.delayMs = 3000;
     m_server.setResponse(QStringLiteral("/voice/late"), late);
+    TestServer::Response unmeasured = TestServer::ok(a.repeated(3), "audio/mpeg");
+    unmeasured.noLength = true;
+    m_server.setResponse(QStringLiteral("/voice/unmeasured"), unmeasured);
+    // The first 2 s of the clip, then nothing for 3 s.
+    TestServer::Response halting = TestServer::ok(a.repeated(3), "audio/mpeg");
+    halting.pauseAfter = 8000;
+    halting.pauseMs = 3000;
+    m_server.setResponse(QStringLiteral("/voice/halting"), halting);
+    // WeChat's own voice format, which GStreamer's base and good plugins
+    // cannot decode.
+    m_server.setResponse(QStringLiteral("/voice/amr"),
+                         TestServer::ok("#!AMR\n" + QByteArray("\x3c", 1).append(31, '\x55').repeated(200), "audio/amr"));
 
     // A session bus of our own, before anything asks for one. GLib's
     // settings would connect to it too and raise SIGTERM when it goes away.
@@ -224,13 +236,17 @@ void TestMediaPane::cleanupTestCase()
 void TestMediaPane::urlPropertyPlaysAtOnce_data()
 {
     QTest::addColumn<QString>("path");
-    QTest::newRow("prompt voice server") << "/voice/a";
-    QTest::newRow("voice server answering after 3 s") << "/voice/late";
+    QTest::addColumn<bool>("stalls"); // the clip stops arriving for a while
+    QTest::newRow("prompt voice server") << "/voice/a" << false;
+    QTest::newRow("voice server answering after 3 s") << "/voice/late" << false;
+    QTest::newRow("voice server sending no length") << "/voice/unmeasured" << false;
+    QTest::newRow("voice server pausing mid-clip") << "/voice/halting" << true;
 }
 
 void TestMediaPane::urlPropertyPlaysAtOnce()
 {
     QFETCH(QString, path);
+    QFETCH(bool, stalls);
     MediaPane pane;
     pane.show();
     const QString url = m_server.baseUrl() + path;
@@ -240,8 +256,15 @@ void TestMediaPane::urlPropertyPlaysAtOnce()
     QCOMPARE(pane.playback()->state(), Playback::State::Playing);
     QTRY_VERIFY_WITH_TIMEOUT(pane.playback()->position() > 300, 10000);
     QCOMPARE(m_server.requestCount(path) > 0, true);
-    // Not named in any list: the status line names it by its address.
+    // Not named in any list: the status line names it by its address,
+    // and says so while it waits for the rest of the clip.
     QCOMPARE(pane.statusText(), url);
+    if (stalls) {
+        QTRY_COMPARE_WITH_TIMEOUT(pane.statusText(), QStringLiteral("缓冲中…"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(pane.playback()->position() > 2500, 10000);
+        QTRY_COMPARE(pane.statusText(), url);
+    }
+    QVERIFY2(pane.playback()->duration() > 2500, qPrintable(QString::number(pane.playback()->duration())));
     // The window kept answering while the clip loaded.
     QVERIFY2(meter.latest() < 250, qPrintable(QStringLiteral("a 10 ms timer ran %1 ms late").arg(meter.latest())));
 }
@@ -265,20 +288,24 @@ void TestMediaPane::unreachableAddressShowsErrorInPane_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("line");
-    QTest::newRow("missing clip (404)") << "/voice/missing" << "无法播放此音频：无法读取音频";
-    QTest::newRow("not audio") << "/voice/page" << "无法播放此音频：无法读取音频";
+    QTest::addColumn<QString>("detail"); // in the tooltip
+    QTest::newRow("missing clip (404)") << "/voice/missing" << "无法播放此音频：无法读取音频" << "Not Found";
+    QTest::newRow("not audio") << "/voice/page" << "无法播放此音频：无法读取音频" << "";
+    QTest::newRow("no decoder for the clip") << "/voice/amr" << "无法播放此音频：缺少播放组件" << "Adaptive Multi Rate";
 }
 
 void TestMediaPane::unreachableAddressShowsErrorInPane()
 {
     QFETCH(QString, path);
     QFETCH(QString, line);
+    QFETCH(QString, detail);
     m_server.setPage(QStringLiteral("/voice/page"), "<html><body>no sound here</body></html>");
     MediaPane pane;
     pane.show();
     pane.setProperty("URL", QVariant(m_server.baseUrl() + path));
     QTRY_COMPARE_WITH_TIMEOUT(pane.statusText(), line, 10000);
     QVERIFY(pane.statusToolTip().endsWith(m_server.baseUrl() + path));
+    QVERIFY2(pane.statusToolTip().contains(detail), qPrintable(pane.statusToolTip()));
     QVERIFY(pane.playback()->state() != Playback::State::Playing);
     // Too narrow for the whole line: cut short with an ellipsis.
     auto *label = pane.findChild<QLabel *>(QStringLiteral("statusLabel"));
@@ -321,6 +348,7 @@ void TestMediaPane::controls_data()
     QTest::newRow("PageDown") << "PageDown" << "position" << "0";
     QTest::newRow("Home") << "Home" << "position" << "0";
     QTest::newRow("End") << "End" << "position" << "end";
+    QTest::newRow("End while playing finishes the clip") << "play button, End" << "status" << "播放完毕";
     QTest::newRow("click on the track") << "click in the middle" << "position" << "half";
     QTest::newRow("seek while playing") << "play button, seek 60" << "playing from" << "60";
     QTest::newRow("arrow key while playing") << "play button, Right" << "playing from" << "25";
@@ -431,6 +459,9 @@ void TestMediaPane::controls()
     if (what == QLatin1String("state")) {
         QTRY_COMPARE(QString::fromLatin1(QMetaEnum::fromType<Playback::State>().valueToKey(int(pane.playback()->state()))),
                      expected);
+    } else if (what == QLatin1String("status")) {
+        QTRY_COMPARE_WITH_TIMEOUT(pane.statusText(), expected, 10000);
+        QCOMPARE(pane.playback()->state(), Playback::State::Stopped);
     } else if (what == QLatin1String("muted")) {
         QCOMPARE(pane.playback()->isMuted() ? "true" : "false", expected);
         const int loudest = peak();

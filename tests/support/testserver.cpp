@@ -282,7 +282,7 @@ void TestServer::answer(QTcpSocket *socket, const QString &path, const QByteArra
         const bool unending = response.endless || response.dripMs > 0;
         if (!unending && !response.ignoreRanges)
             head += "Accept-Ranges: bytes\r\n";
-        if (!unending)
+        if (!unending && !response.noLength)
             head += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
         guard->write(head + "Connection: close\r\n\r\n");
         if (response.dripMs > 0) {
@@ -298,6 +298,14 @@ void TestServer::answer(QTcpSocket *socket, const QString &path, const QByteArra
             guard->write(body.left(body.size() / 2));
             guard->flush();
             guard->abort();
+            return;
+        }
+        if (response.pauseAfter > 0) {
+            guard->write(body.left(response.pauseAfter));
+            QTimer::singleShot(response.pauseMs, guard.data(), [guard, rest = body.mid(response.pauseAfter)] {
+                if (guard)
+                    feed(guard, rest, false);
+            });
             return;
         }
         feed(guard, body, response.endless && !body.isEmpty());

@@ -38,6 +38,9 @@ public:
         bool endless = false;      // no length; `body` again and again, as fast as it is taken
         int dripMs = 0;            // no length; one byte of `body` every dripMs, without end
         bool ignoreRanges = false; // the whole body for every request, no Accept-Ranges
+        bool noLength = false;     // no Content-Length: the body ends when the connection does
+        int pauseAfter = 0;        // send this many bytes of the body, then wait pauseMs before the rest
+        int pauseMs = 0;
     };
 
     explicit TestServer(Scheme scheme, QObject *parent = nullptr,
