@@ -93,9 +93,10 @@ void TestApp::secondLaunchHandsOver_data()
     QTest::newRow("addresses go to the running window") << "launch" << QStringList{"https://%1/s/b", "http://%1/s/a"}
                                                         << "exit 0" << QStringList{"/s/b", "/s/a"};
     QTest::newRow("no addresses: a window of its own") << "launch" << QStringList() << "exit 0, a window" << QStringList();
-    QTest::newRow("Open from a launcher") << "call Open" << QStringList{"http://%1/s/c", "ftp://x/s/d"} << "reply"
+    // The running window is minimized before a call.
+    QTest::newRow("Open from a launcher") << "call Open" << QStringList{"http://%1/s/c", "ftp://x/s/d"} << "reply, raised"
                                           << QStringList{"/s/c"};
-    QTest::newRow("Activate") << "call Activate" << QStringList() << "reply" << QStringList();
+    QTest::newRow("Activate") << "call Activate" << QStringList() << "reply, raised" << QStringList();
     QTest::newRow("no actions to activate") << "call ActivateAction" << QStringList{"quit"}
                                             << "error org.freedesktop.DBus.Error.InvalidArgs" << QStringList();
 }
@@ -140,6 +141,8 @@ void TestApp::secondLaunchHandsOver()
         if (QString::fromUtf8(second.readAllStandardOutput()).contains(QLatin1String("shown:")))
             happened += QStringLiteral(", a window");
     } else {
+        f.window->showMinimized();
+        QTRY_VERIFY(f.window->isMinimized());
         // A connection of its own, as a launcher or script has.
         QDBusConnection launcher = QDBusConnection::connectToBus(busAddress, QStringLiteral("launcher"));
         QDBusMessage call = QDBusMessage::createMethodCall(ApplicationService::busName(), ApplicationService::objectPath(),
@@ -154,6 +157,8 @@ void TestApp::secondLaunchHandsOver()
         QVERIFY(answered.wait(10000));
         happened = reply.isError() ? QStringLiteral("error ") + reply.error().name() : QStringLiteral("reply");
         QDBusConnection::disconnectFromBus(QStringLiteral("launcher"));
+        if (QTest::qWaitFor([&] { return !f.window->isMinimized() && f.window->isVisible(); }, 1000))
+            happened += QStringLiteral(", raised");
     }
     QCOMPARE(happened, outcome);
     QCOMPARE(f.fetchesUnderWay(), fetched);

@@ -339,6 +339,7 @@ void TestCommands::commandLine_data()
                                         << "无法打开文章：地址过长" << 1;
     QTest::newRow("address over 8 KiB in UTF-8") << QStringList{"https://%1/s/" + QString(3000, QChar(0x4e2d))} << -1 << ""
                                                  << QStringList() << "无法打开文章：地址过长" << 1;
+    QTest::newRow("20 addresses: all taken") << QStringList(many.mid(0, 20)) << -1 << "" << twenty << busy << 0;
     QTest::newRow("21 addresses: the last is refused") << many << -1 << "" << twenty << busy << 1;
     QTest::newRow("unknown option") << QStringList{"--frobnicate", "https://%1/s/a"} << 2 << "frobnicate" << QStringList()
                                     << "" << 0;
@@ -390,21 +391,26 @@ void TestCommands::pasteAndDrop_data()
     const QString busy = QStringLiteral("正在打开…");
     const QString noneOnClipboard = QStringLiteral("剪贴板中没有网页地址");
     const QString noneDropped = QStringLiteral("没有可打开的网页地址");
-    const QString tooMuch = QStringLiteral("https://%1/s/a ") + QString(64 * 1024, QLatin1Char('z'));
     QTest::newRow("Ctrl+V of an address in a message") << "paste" << "快看这篇：https://%1/s/a?x=1，很好。"
                                                        << QStringList{"/s/a?x=1"} << busy;
     QTest::newRow("Ctrl+V of an http address ending a sentence") << "paste" << "See http://%1/s/b." << QStringList{"/s/b"}
                                                                  << busy;
     QTest::newRow("Ctrl+V of a link") << "paste links" << "https://%1/s/c" << QStringList{"/s/c"} << busy;
     QTest::newRow("Ctrl+V without an address") << "paste" << "mp.weixin.qq.com 上的文章" << QStringList() << noneOnClipboard;
-    QTest::newRow("Ctrl+V of more than 64 KiB") << "paste" << tooMuch << QStringList() << noneOnClipboard;
+    // {N}: filled up to N bytes in all.
+    QTest::newRow("Ctrl+V of 64 KiB") << "paste" << "https://%1/s/a {65536}" << QStringList{"/s/a"} << busy;
+    QTest::newRow("Ctrl+V of more than 64 KiB") << "paste" << "https://%1/s/a {65537}" << QStringList() << noneOnClipboard;
     QTest::newRow("drop of links") << "drop links" << "https://%1/s/a\nfile:///etc/passwd\nhttp://%1/s/b"
                                    << QStringList{"/s/a", "/s/b"} << busy;
     QTest::newRow("drop of text with addresses") << "drop" << "<https://%1/s/b>\n\"http://%1/s/a\""
                                                  << QStringList{"/s/b", "/s/a"} << busy;
     QTest::newRow("drop without an address") << "drop" << "javascript:alert(1)" << QStringList() << noneDropped;
     QTest::newRow("drop of local files only") << "drop links" << "file:///tmp/a.mp3" << QStringList() << noneDropped;
-    QTest::newRow("drop of more than 64 KiB") << "drop" << tooMuch << QStringList() << noneDropped;
+    QTest::newRow("drop of more than 64 KiB") << "drop" << "https://%1/s/a {65537}" << QStringList() << noneDropped;
+    QTest::newRow("drop of links over 64 KiB") << "drop links" << "https://%1/s/a\nhttps://%1/s/b?{70000}" << QStringList()
+                                               << noneDropped;
+    QTest::newRow("a picture is not taken") << "drag picture" << "" << QStringList() << "";
+    QTest::newRow("the desktop asks to open an article") << "desktop" << "http://%1/s/d" << QStringList{"/s/d"} << busy;
 }
 
 void TestCommands::pasteAndDrop()
@@ -414,8 +420,14 @@ void TestCommands::pasteAndDrop()
     QFETCH(QStringList, fetched);
     QFETCH(QString, status);
     content.replace(QLatin1String("%1"), f->pages.authority());
+    const QRegularExpressionMatch fill = QRegularExpression(QStringLiteral("\\{(\\d+)\\}")).match(content);
+    if (fill.hasMatch())
+        content.replace(fill.captured(0), QString(fill.captured(1).toInt() - content.toUtf8().size() + fill.captured(0).size(),
+                                                  QLatin1Char('z')));
     auto *data = new QMimeData;
-    if (how.endsWith(QLatin1String("links"))) {
+    if (how == QLatin1String("drag picture")) {
+        data->setData(QStringLiteral("image/png"), QByteArray("\x89PNG", 4));
+    } else if (how.endsWith(QLatin1String("links"))) {
         QList<QUrl> urls;
         for (const QString &link : content.split(QLatin1Char('\n')))
             urls.append(QUrl(link));
@@ -424,7 +436,10 @@ void TestCommands::pasteAndDrop()
         data->setText(content);
     }
 
-    if (how.startsWith(QLatin1String("paste"))) {
+    if (how == QLatin1String("desktop")) {
+        f->pane()->askToOpen(content);
+        delete data;
+    } else if (how.startsWith(QLatin1String("paste"))) {
         QGuiApplication::clipboard()->setMimeData(data);
         f->window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(f->window.get()));
@@ -436,9 +451,11 @@ void TestCommands::pasteAndDrop()
         QWindow *window = f->window->windowHandle();
         QDragEnterEvent enter(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(window, &enter);
-        QVERIFY(enter.isAccepted());
-        QDropEvent drop(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(window, &drop);
+        QCOMPARE(enter.isAccepted(), how != QLatin1String("drag picture"));
+        if (enter.isAccepted()) {
+            QDropEvent drop(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(window, &drop);
+        }
         delete data;
     }
     QCOMPARE(f->fetchesUnderWay(), fetched);

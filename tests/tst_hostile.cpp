@@ -118,25 +118,36 @@ void TestHostile::hostileServer_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<bool>("keepsLists");
-    QTest::addColumn<QString>("shown"); // how the pane's line begins afterwards
+    QTest::addColumn<QString>("shown"); // how the pane's line begins afterwards [|the tooltip's first line]
     const QString busy = QStringLiteral("正在打开…");
     const QString tooLarge = QStringLiteral("无法打开文章：页面过大");
     const QString timedOut = QStringLiteral("无法打开文章：等待超时");
     QTest::newRow("never answers") << "silent" << true << busy;
     QTest::newRow("six never finish, then a click") << "hung" << true << busy;
     QTest::newRow("closes mid-body") << "midbody" << true << "无法打开文章：连接中断";
-    QTest::newRow("50 MB page, over the limit") << "huge" << true << tooLarge;
+    QTest::newRow("50 MB page, over the limit") << "huge" << true << tooLarge + "|larger than 16777216 bytes";
     QTest::newRow("compressed bomb") << "bomb" << true << tooLarge;
     QTest::newRow("endless body") << "endless" << true << tooLarge;
-    QTest::newRow("one byte every 200 ms") << "drip" << true << timedOut;
+    QTest::newRow("one byte every 200 ms") << "drip" << true << timedOut + "|not finished after 6 s";
+    QTest::newRow("head and body each 2 s late") << "late" << false << "";
     QTest::newRow("compressed page") << "gzip" << false << "";
+    QTest::newRow("gzip as x-gzip") << "x-gzip" << false << "";
+    QTest::newRow("two gzip members") << "gzip-members" << false << "";
+    QTest::newRow("deflate with the zlib wrapper") << "deflate" << false << "";
+    QTest::newRow("raw deflate") << "deflate-raw" << false << "";
+    QTest::newRow("identity encoding") << "identity" << false << "";
+    QTest::newRow("unknown encoding") << "br" << true << "无法打开文章：服务器应答无效|unknown content encoding br";
+    QTest::newRow("compressed body cut short") << "gzip-cut" << true << "无法打开文章：服务器应答无效|compressed body cut short";
+    QTest::newRow("broken compressed body") << "gzip-broken" << true << "无法打开文章：服务器应答无效|broken compressed body";
     QTest::newRow("100,000 anchors") << "anchors" << false << "";
     QTest::newRow("invalid UTF-8 and NUL") << "bytes" << false << "";
     QTest::newRow("redirect loop") << "redirect" << true << "无法打开文章：重定向被拒绝";
+    QTest::newRow("multiple choices") << "300" << true << "无法打开文章：重定向被拒绝|redirect (HTTP 300) not followed";
     QTest::newRow("not HTTP at all") << "garbage" << true << "无法打开文章：连接中断";
     QTest::newRow("wrong certificate") << "tls" << true << "无法打开文章：证书不受信任";
     QTest::newRow("clip cannot be fetched") << "clip" << true << "无法播放此音频：无法读取音频";
     QTest::newRow("endless clip") << "clip-endless" << true << "无法播放此音频：音频过大";
+    QTest::newRow("endless compressed clip") << "clip-endless-gzip" << true << "无法播放此音频：音频过大";
     QTest::newRow("silent voice server") << "clip-silent" << true << "无法播放此音频：等待超时";
     QTest::newRow("broken clip") << "clip-broken" << true << "无法播放此音频：不支持此音频格式";
 }
@@ -146,6 +157,9 @@ void TestHostile::hostileServer()
     QFETCH(QString, kind);
     QFETCH(bool, keepsLists);
     QFETCH(QString, shown);
+    const QString detail = shown.section(QLatin1Char('|'), 1);
+    shown = shown.section(QLatin1Char('|'), 0, 0);
+    const QStringList compressed{"gzip", "x-gzip", "gzip-members", "deflate", "deflate-raw", "identity", "br", "gzip-cut", "gzip-broken"};
     f->showLinksAndClips(clips, 100000);
     const QStringList linksBefore = WindowFixture::rows(f->links());
     const QStringList voicesBefore = WindowFixture::rows(f->voices());
@@ -161,10 +175,36 @@ void TestHostile::hostileServer()
         r.closeMidBody = true;
     } else if (kind == QLatin1String("huge")) {
         r = TestServer::ok(SamplePages::linkPage("巨", {{f->articleLink("big"), "大"}}, {50 * 1024 * 1024, false}));
-    } else if (kind == QLatin1String("bomb") || kind == QLatin1String("gzip")) {
-        r = TestServer::ok(kind == QLatin1String("bomb") ? SamplePages::gzipBomb(1LL << 30)
-                                                         : SamplePages::gzip(SamplePages::voicePage("压", {{"压缩", "WlpaWg=="}}, {3000000})));
+    } else if (kind == QLatin1String("bomb")) {
+        r = TestServer::ok(SamplePages::gzipBomb(1LL << 30));
         r.headers.append(qMakePair(QByteArray("Content-Encoding"), QByteArray("gzip")));
+    } else if (compressed.contains(kind)) {
+        const QByteArray page = SamplePages::voicePage("压", {{"压缩", "WlpaWg=="}}, {3000000});
+        const QByteArray gzipped = SamplePages::gzip(page);
+        QByteArray body = gzipped;
+        QByteArray encoding = "gzip";
+        if (kind == QLatin1String("x-gzip"))
+            encoding = "x-gzip";
+        else if (kind == QLatin1String("gzip-members"))
+            body = SamplePages::gzip(page.left(1000000)) + SamplePages::gzip(page.mid(1000000));
+        else if (kind.startsWith(QLatin1String("deflate")))
+            encoding = "deflate", body = SamplePages::deflate(page, kind == QLatin1String("deflate"));
+        else if (kind == QLatin1String("identity") || kind == QLatin1String("br"))
+            encoding = kind.toLatin1(), body = page;
+        else if (kind == QLatin1String("gzip-cut"))
+            body = gzipped.left(gzipped.size() / 2);
+        else if (kind == QLatin1String("gzip-broken"))
+            body = gzipped.left(10) + QByteArray(100, '\xff');
+        r = TestServer::ok(body);
+        r.headers.append(qMakePair(QByteArray("Content-Encoding"), encoding));
+    } else if (kind == QLatin1String("late")) {
+        // Never 3 s without a word, though 4 s in all.
+        r = TestServer::ok(SamplePages::voicePage("迟", {{"迟到", "Q0hJ"}}));
+        r.delayMs = 2000;
+        r.pauseMs = 2000;
+    } else if (kind == QLatin1String("300")) {
+        r = TestServer::ok("<a href=\"http://mp.weixin.qq.com/s/a\">甲</a><a href=\"http://mp.weixin.qq.com/s/b\">乙</a>");
+        r.status = 300;
     } else if (kind == QLatin1String("endless") || kind == QLatin1String("drip") || kind == QLatin1String("hung")) {
         r = TestServer::ok(SamplePages::filler(65536).toUtf8());
         r.endless = kind == QLatin1String("endless");
@@ -195,10 +235,16 @@ void TestHostile::hostileServer()
         TestServer::Response clip;
         if (kind == QLatin1String("clip")) {
             clip.status = 404;
-        } else if (kind == QLatin1String("clip-endless")) {
+        } else if (kind.startsWith(QLatin1String("clip-endless"))) {
             QFile tone(qEnvironmentVariable("TEST_DATA_DIR") + QStringLiteral("/tone-a.mp3"));
             QVERIFY(tone.open(QIODevice::ReadOnly));
             clip = TestServer::ok(tone.readAll(), "audio/mpeg");
+            if (kind.endsWith(QLatin1String("gzip"))) {
+                // gzip members without end, each thirty times smaller than
+                // what it inflates to.
+                clip.body = SamplePages::gzip(clip.body.repeated(3) + QByteArray(1024 * 1024, '\0'));
+                clip.headers.append(qMakePair(QByteArray("Content-Encoding"), QByteArray("gzip")));
+            }
             clip.endless = true;
         } else if (kind == QLatin1String("clip-silent")) {
             clip.neverAnswer = true;
@@ -257,15 +303,22 @@ void TestHostile::hostileServer()
             QCOMPARE(f->window->currentPageText(), pageBefore);
     }
     const QString line = f->pane()->statusText();
-    QVERIFY2(shown.isEmpty() ? !line.startsWith(QStringLiteral("无法")) : line.startsWith(shown), qPrintable(line));
+    QVERIFY2(shown.isEmpty() ? !line.startsWith(QStringLiteral("无法")) : line.startsWith(shown), qPrintable(line + QLatin1Char(' ') + f->pane()->statusToolTip()));
     if (line.startsWith(QStringLiteral("无法打开文章")))
         QVERIFY2(f->pane()->statusToolTip().contains(QStringLiteral("/s/")), qPrintable(f->pane()->statusToolTip()));
+    if (!detail.isEmpty()) {
+        QCOMPARE(f->pane()->statusToolTip().section(QLatin1Char('\n'), 0, 0), detail);
+        QCOMPARE(log->warningLines().size(), 1);
+        QVERIFY2(log->warningLines().first().endsWith('"' + detail + '"'), qPrintable(log->warningLines().first()));
+    }
     const bool busyCursor = f->window->testAttribute(Qt::WA_SetCursor) && f->window->cursor().shape() == Qt::BusyCursor;
     QCOMPARE(busyCursor, shown == QStringLiteral("正在打开…"));
     if (kind == QLatin1String("anchors"))
         QCOMPARE(f->links()->count(), 100000);
-    if (kind == QLatin1String("gzip"))
+    if (compressed.contains(kind) && !keepsLists)
         QCOMPARE(WindowFixture::rows(f->voices()), QStringList{"压缩"});
+    if (kind == QLatin1String("late"))
+        QCOMPARE(WindowFixture::rows(f->voices()), QStringList{"迟到"});
     if (kind == QLatin1String("bytes"))
         QCOMPARE(WindowFixture::rows(f->voices()), QStringList{"一"});
 

@@ -121,13 +121,34 @@ void TestRequests::lastFinishedReplyWins()
     f->pages.setPage(QStringLiteral("/s/second"), SamplePages::voicePage("快", {{"fast", "FAST"}}));
 
     QSignalSpy finished(f->manager(), &QNetworkAccessManager::finished);
+    const auto busy = [&] {
+        return f->window->testAttribute(Qt::WA_SetCursor) && f->window->cursor().shape() == Qt::BusyCursor;
+    };
     WindowFixture::click(f->articles(), 0);
     WindowFixture::click(f->articles(), 1);
+    QVERIFY(busy());
+    // The quick one is shown; the window is still busy with the other.
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 10000);
+    QCOMPARE(WindowFixture::rows(f->voices()), QStringList{"fast"});
+    QVERIFY(busy());
+    QCOMPARE(f->pane()->statusText(), QStringLiteral("正在打开…"));
     QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 2, 10000);
     QCOMPARE(WindowFixture::rows(f->voices()), QStringList{"slow"});
     QCOMPARE(f->window->currentVoiceIds(), QStringList{"SLOW"});
     QVERIFY(f->window->currentPageText().contains(QLatin1String("SLOW")));
     QCOMPARE(f->pane()->url(), f->clipAddress(QStringLiteral("SLOW")));
+    QVERIFY(!busy());
+    QTRY_COMPARE(f->pane()->statusText(), QStringLiteral("slow"));
+
+    // A failure while another fetch is under way: it is shown at once, and
+    // the window stays busy until the other one ends.
+    WindowFixture::click(f->articles(), 0);
+    WindowFixture::click(f->articles(), 2); // nothing there: 404
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 3, 10000);
+    QCOMPARE(f->pane()->statusText(), QStringLiteral("无法打开文章：HTTP 状态 404"));
+    QVERIFY(busy());
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 4, 10000);
+    QVERIFY(!busy());
 }
 
 void TestRequests::emptyBodyOnlyEmptiesPageText()

@@ -7,6 +7,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QTimer>
 
 namespace {
 
@@ -188,15 +189,23 @@ MprisService::MprisService(MediaPane *pane)
         QMetaType::registerEqualsComparator<QDBusObjectPath>();
 #endif
     m_published = playerProperties();
+    // What changed within one turn of the event loop is announced once, as
+    // it stands at its end: a change of clip passes through "stopped", which
+    // the desktop's applet is not to show.
+    m_publish = new QTimer(this);
+    m_publish->setSingleShot(true);
+    m_publish->setInterval(0);
+    connect(m_publish, &QTimer::timeout, this, &MprisService::publishChanges);
+    const auto publish = QOverload<>::of(&QTimer::start);
     const Playback *playback = pane->playback();
-    connect(playback, &Playback::stateChanged, this, &MprisService::publishChanges);
-    connect(playback, &Playback::durationChanged, this, &MprisService::publishChanges);
-    connect(playback, &Playback::seekableChanged, this, &MprisService::publishChanges);
-    connect(playback, &Playback::statusChanged, this, &MprisService::publishChanges);
-    connect(playback, &Playback::volumeChanged, this, &MprisService::publishChanges);
-    connect(playback, &Playback::mutedChanged, this, &MprisService::publishChanges);
-    connect(pane, &MediaPane::clipChanged, this, &MprisService::publishChanges);
-    connect(pane, &MediaPane::speedChanged, this, &MprisService::publishChanges);
+    connect(playback, &Playback::stateChanged, m_publish, publish);
+    connect(playback, &Playback::durationChanged, m_publish, publish);
+    connect(playback, &Playback::seekableChanged, m_publish, publish);
+    connect(playback, &Playback::statusChanged, m_publish, publish);
+    connect(playback, &Playback::volumeChanged, m_publish, publish);
+    connect(playback, &Playback::mutedChanged, m_publish, publish);
+    connect(pane, &MediaPane::clipChanged, m_publish, publish);
+    connect(pane, &MediaPane::speedChanged, m_publish, publish);
 }
 
 MprisService::~MprisService()

@@ -6,6 +6,7 @@
 #include <QVariantMap>
 
 class MediaPane;
+class QTimer;
 
 // Puts the pane on the session bus as an MPRIS 2 media player, so that the
 // media keys, the desktop's player applet and playerctl can see and drive
@@ -31,6 +32,7 @@ private:
     MediaPane *m_pane;
     QString m_service;
     QVariantMap m_published;
+    QTimer *m_publish = nullptr; // one announcement a turn of the event loop
 };
 
 #endif // MPRISSERVICE_H

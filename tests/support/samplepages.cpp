@@ -112,10 +112,12 @@ QByteArray linkPage(const QString &title, const QVector<Link> &links, const Opti
     return finish(page, options);
 }
 
-QByteArray gzip(const QByteArray &data)
+namespace {
+
+QByteArray compress(const QByteArray &data, int windowBits)
 {
     z_stream z{};
-    deflateInit2(&z, 9, Z_DEFLATED, MAX_WBITS + 16, 9, Z_DEFAULT_STRATEGY); // + 16: gzip wrapper
+    deflateInit2(&z, 9, Z_DEFLATED, windowBits, 9, Z_DEFAULT_STRATEGY);
     QByteArray out(int(deflateBound(&z, uLong(data.size()))) + 64, '\0');
     z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
     z.avail_in = uInt(data.size());
@@ -125,6 +127,18 @@ QByteArray gzip(const QByteArray &data)
     out.truncate(int(z.total_out));
     deflateEnd(&z);
     return out;
+}
+
+} // namespace
+
+QByteArray gzip(const QByteArray &data)
+{
+    return compress(data, MAX_WBITS + 16); // + 16: gzip wrapper
+}
+
+QByteArray deflate(const QByteArray &data, bool zlibWrapper)
+{
+    return compress(data, zlibWrapper ? MAX_WBITS : -MAX_WBITS);
 }
 
 QByteArray gzipBomb(qint64 inflatedBytes)

@@ -42,6 +42,9 @@ QString filler(int size, int seed = 1);
 
 // `data` as a gzip body.
 QByteArray gzip(const QByteArray &data);
+// `data` as a "deflate" body: with the zlib wrapper, or raw as some servers
+// send it.
+QByteArray deflate(const QByteArray &data, bool zlibWrapper);
 
 // A gzip body that inflates to `inflatedBytes` zero bytes, about a
 // thousandth of that size; made in constant memory.

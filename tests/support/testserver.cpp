@@ -300,7 +300,7 @@ void TestServer::answer(QTcpSocket *socket, const QString &path, const QByteArra
             guard->abort();
             return;
         }
-        if (response.pauseAfter > 0) {
+        if (response.pauseMs > 0) {
             guard->write(body.left(response.pauseAfter));
             QTimer::singleShot(response.pauseMs, guard.data(), [guard, rest = body.mid(response.pauseAfter)] {
                 if (guard)

@@ -39,8 +39,8 @@ public:
         int dripMs = 0;            // no length; one byte of `body` every dripMs, without end
         bool ignoreRanges = false; // the whole body for every request, no Accept-Ranges
         bool noLength = false;     // no Content-Length: the body ends when the connection does
-        int pauseAfter = 0;        // send this many bytes of the body, then wait pauseMs before the rest
-        int pauseMs = 0;
+        int pauseMs = 0;           // after the head and pauseAfter bytes of the body, wait this long
+        int pauseAfter = 0;
     };
 
     explicit TestServer(Scheme scheme, QObject *parent = nullptr,
