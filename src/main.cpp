@@ -16,7 +16,7 @@ int main(int argc, char *argv[])
 
     const CommandLine line = CommandLine::parse(QApplication::arguments());
     if (line.exitCode >= 0) {
-        std::fputs(line.output.toLocal8Bit().constData(), line.exitCode == 0 ? stdout : stderr);
+        std::fputs(line.output.toUtf8().constData(), line.exitCode == 0 ? stdout : stderr);
         return line.exitCode;
     }
     // Addresses go to the window that runs already, if there is one.

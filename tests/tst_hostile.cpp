@@ -1,5 +1,6 @@
 #include "logcapture.h"
 #include "samplepages.h"
+#include "stallmeter.h"
 #include "windowfixture.h"
 
 #include <QElapsedTimer>
@@ -10,36 +11,6 @@
 using SamplePages::Clip;
 
 namespace {
-
-// Measures the longest time the event loop went without running a timer
-// that asks to run every 2 ms.
-class StallMeter
-{
-public:
-    StallMeter()
-    {
-        m_timer.setInterval(2);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            m_longest = qMax(m_longest, m_clock.restart());
-        });
-    }
-    void start()
-    {
-        m_longest = 0;
-        m_clock.start();
-        m_timer.start();
-    }
-    qint64 stop()
-    {
-        m_timer.stop();
-        return qMax(m_longest, m_clock.elapsed());
-    }
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_longest = 0;
-};
 
 // A "Vm..." figure of this process, in KiB.
 qint64 memoryKiB(const QByteArray &field)
