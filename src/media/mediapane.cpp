@@ -248,6 +248,7 @@ void MediaPane::setUrl(const QString &address)
     ++m_clipNumber;
     m_failed = false;
     m_position = 0;
+    clearNotice(Notice::UntilClipEvent); // a new clip is news
     setClipStatus(QString());
     m_positionSlider->setRange(0, 0);
     m_playback->setSource(QUrl(address));
@@ -283,11 +284,14 @@ void MediaPane::clearNotice(Notice kind)
         showNotice(QString(), QString(), Notice::Lasting);
 }
 
+// Something to say about the clip replaces a passing notice; a clip that
+// merely goes on loading or playing does not.
 void MediaPane::setClipStatus(const QString &text, const QString &toolTip)
 {
     m_clipStatus = text;
     m_clipStatusTip = toolTip;
-    clearNotice(Notice::UntilClipEvent);
+    if (!text.isEmpty())
+        clearNotice(Notice::UntilClipEvent);
     refreshStatus();
 }
 
