@@ -167,6 +167,7 @@ void TestRequests::failedFetchKeepsWhatTheUserSees_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("reason"); // shown in the window
+    QTest::newRow("400") << "400" << "HTTP 状态 400";
     QTest::newRow("404") << "404" << "HTTP 状态 404";
     QTest::newRow("500") << "500" << "HTTP 状态 500";
     QTest::newRow("refused connection") << "refused" << "无法连接服务器";
@@ -183,9 +184,9 @@ void TestRequests::failedFetchKeepsWhatTheUserSees()
     QString target;
     if (kind == QLatin1String("404")) {
         target = f->articleLink(QStringLiteral("missing"));
-    } else if (kind == QLatin1String("500")) {
+    } else if (kind == QLatin1String("500") || kind == QLatin1String("400")) {
         TestServer::Response r = TestServer::ok("<html><a href=\"http://x/s/1\">x</a></html>");
-        r.status = 500;
+        r.status = kind.toInt();
         f->pages.setResponse(QStringLiteral("/s/broken"), r);
         target = f->articleLink(QStringLiteral("broken"));
     } else if (kind == QLatin1String("refused")) {
