@@ -1,5 +1,5 @@
 // libFuzzer target for the page scanner: arbitrary bytes become page text
-// as the program makes it, and are scanned. Inputs up to a few kilobytes
+// as the program makes it, and are scanned and their title read. Inputs up to a few kilobytes
 // are also scanned with QRegExp, and any difference aborts.
 #include "oracle.h"
 #include "pagescanner.h"
@@ -58,6 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const PageScanner::Result result = PageScanner::scan(text, kHost);
     for (const PageScanner::LinkEntry &link : result.links)
         (void)PageScanner::linkAddress(link.address);
+    // The article's title: bounded, and never half a character.
+    const QString title = PageScanner::articleTitle(text);
+    if (title.size() > 200 || (!title.isEmpty() && title.back().isHighSurrogate()))
+        differ("title length", text);
     if (size <= kOracleLimit)
         compareWithOracle(text);
     return 0;
