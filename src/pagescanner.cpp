@@ -156,7 +156,12 @@ QString decodeEntities(const QString &text)
         else if (name.startsWith(QLatin1Char('#')))
             code = name.mid(1).toUInt(&numeric, 10);
         if (numeric && code > 0 && code <= 0x10ffff && (code < 0xd800 || code > 0xdfff)) {
-            out += QString::fromUcs4(&code, 1);
+            if (QChar::requiresSurrogates(code)) {
+                out += QChar(QChar::highSurrogate(code));
+                out += QChar(QChar::lowSurrogate(code));
+            } else {
+                out += QChar(code);
+            }
         } else if (named.contains(name)) {
             out += named.value(name);
         } else {
