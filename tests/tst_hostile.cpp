@@ -97,6 +97,7 @@ void TestHostile::hostileServer_data()
     QTest::newRow("six never finish, then a click") << "hung" << true << busy;
     QTest::newRow("closes mid-body") << "midbody" << true << "无法打开文章：连接中断";
     QTest::newRow("50 MB page, over the limit") << "huge" << true << tooLarge + "|larger than 16777216 bytes";
+    QTest::newRow("page of exactly the limit") << "limit" << false << "";
     QTest::newRow("compressed bomb") << "bomb" << true << tooLarge;
     QTest::newRow("endless body") << "endless" << true << tooLarge;
     QTest::newRow("one byte every 200 ms") << "drip" << true << timedOut + "|not finished after 6 s";
@@ -168,6 +169,10 @@ void TestHostile::hostileServer()
             body = gzipped.left(10) + QByteArray(100, '\xff');
         r = TestServer::ok(body);
         r.headers.append(qMakePair(QByteArray("Content-Encoding"), encoding));
+    } else if (kind == QLatin1String("limit")) {
+        QByteArray page = SamplePages::voicePage("满", {{"满载", "TUFO"}}, {16 * 1024 * 1024 - 100000});
+        page.append(16 * 1024 * 1024 - page.size(), ' ');
+        r = TestServer::ok(page);
     } else if (kind == QLatin1String("late")) {
         // Never 3 s without a word, though 4 s in all.
         r = TestServer::ok(SamplePages::voicePage("迟", {{"迟到", "Q0hJ"}}));
@@ -290,6 +295,8 @@ void TestHostile::hostileServer()
         QCOMPARE(WindowFixture::rows(f->voices()), QStringList{"压缩"});
     if (kind == QLatin1String("late"))
         QCOMPARE(WindowFixture::rows(f->voices()), QStringList{"迟到"});
+    if (kind == QLatin1String("limit"))
+        QCOMPARE(WindowFixture::rows(f->voices()), QStringList{"满载"});
     if (kind == QLatin1String("bytes"))
         QCOMPARE(WindowFixture::rows(f->voices()), QStringList{"一"});
 
