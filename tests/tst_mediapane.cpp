@@ -279,9 +279,12 @@ void TestMediaPane::unreachableAddressShowsErrorInPane_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("line");
     QTest::addColumn<QString>("detail"); // in the tooltip
-    QTest::newRow("missing clip (404)") << "/voice/missing" << "无法播放此音频：无法读取音频" << "Not Found";
-    QTest::newRow("not audio") << "/voice/page" << "无法播放此音频：无法读取音频" << "";
-    QTest::newRow("no decoder for the clip") << "/voice/amr" << "无法播放此音频：缺少播放组件" << "Adaptive Multi Rate";
+    QTest::addColumn<QString>("sink");
+    const QString sink = qEnvironmentVariable("BRIMWOLD_AUDIO_SINK");
+    QTest::newRow("missing clip (404)") << "/voice/missing" << "无法播放此音频：无法读取音频" << "Not Found" << sink;
+    QTest::newRow("not audio") << "/voice/page" << "无法播放此音频：无法读取音频" << "" << sink;
+    QTest::newRow("no decoder for the clip") << "/voice/amr" << "无法播放此音频：缺少播放组件" << "Adaptive Multi Rate" << sink;
+    QTest::newRow("no sound output") << "/voice/a" << "无法播放此音频：缺少播放组件" << "nosuchsink" << "nosuchsink";
 }
 
 void TestMediaPane::unreachableAddressShowsErrorInPane()
@@ -289,8 +292,10 @@ void TestMediaPane::unreachableAddressShowsErrorInPane()
     QFETCH(QString, path);
     QFETCH(QString, line);
     QFETCH(QString, detail);
+    QFETCH(QString, sink);
     m_server.setPage(QStringLiteral("/voice/page"), "<html><body>no sound here</body></html>");
     MediaPane pane;
+    pane.playback()->setAudioSink(sink);
     pane.show();
     pane.setProperty("URL", QVariant(m_server.baseUrl() + path));
     QTRY_COMPARE_WITH_TIMEOUT(pane.statusText(), line, 10000);
@@ -303,6 +308,7 @@ void TestMediaPane::unreachableAddressShowsErrorInPane()
     QTRY_VERIFY2(label->text().endsWith(QChar(0x2026)) && line.startsWith(label->text().chopped(1)), qPrintable(label->text()));
 
     // The next good address plays, and its states show again.
+    pane.playback()->setAudioSink(qEnvironmentVariable("BRIMWOLD_AUDIO_SINK"));
     pane.setProperty("URL", QVariant(address("/voice/a")));
     QTRY_COMPARE_WITH_TIMEOUT(pane.playback()->state(), Playback::State::Playing, 10000);
     QTRY_COMPARE_WITH_TIMEOUT(pane.statusText(), QStringLiteral("播放完毕"), 15000);
