@@ -620,6 +620,7 @@ void TestMediaPane::desktopMediaControls_data()
     QTest::newRow("mute is announced") << "mute" << "changed" << "Volume=0";
     QTest::newRow("setting Volume unmutes") << "mute, set Volume 0.5" << "pane muted" << "false";
     QTest::newRow("Volume 0 keeps it muted") << "mute, set Volume 0" << "pane muted" << "true";
+    QTest::newRow("the least Volume unmutes") << "mute, set Volume 0.01" << "property Volume" << "0.01";
     QTest::newRow("Rate") << "set Rate 2" << "pane speed" << "2";
     QTest::newRow("Rate goes to the nearest speed") << "set Rate 1.6" << "pane speed" << "1.5";
     QTest::newRow("Rate 0 is ignored") << "set Rate 0" << "pane speed" << "1";
