@@ -269,6 +269,8 @@ void TestMediaPane::secondAddressReplacesFirst()
     const QString second = address("/voice/b");
     QVERIFY(pane.setProperty("URL", QVariant(second)));
     QCOMPARE(pane.playback()->source(), QUrl(second));
+    // The first clip's length is not shown for the second.
+    QCOMPARE(pane.playback()->duration(), 0);
     QTRY_VERIFY_WITH_TIMEOUT(m_server.requestCount(QStringLiteral("/voice/b")) > before, 10000);
     QTRY_COMPARE_WITH_TIMEOUT(pane.playback()->state(), Playback::State::Playing, 10000);
     QTRY_VERIFY_WITH_TIMEOUT(pane.playback()->position() > 100, 10000);
