@@ -769,6 +769,9 @@ void TestMediaPane::desktopMediaControls()
             return value.toString().replace(here, QString());
         };
         QTRY_COMPARE(shown(), expected);
+        // In microseconds, to the millisecond the pane knows.
+        if (key == QLatin1String("mpris:length"))
+            QCOMPARE(metadata().value(key).toLongLong(), pane->playback()->duration() * 1000);
     } else if (what == QLatin1String("position")) {
         const auto position = [&] { return property(QStringLiteral("Position")).toLongLong(); };
         QTRY_VERIFY2(qAbs(position() - expected.toLongLong() * 1000000) < 1500000, qPrintable(QString::number(position())));
