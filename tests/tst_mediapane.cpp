@@ -569,6 +569,7 @@ void TestMediaPane::desktopMediaControls_data()
     QTest::newRow("opens web addresses") << "" << "root SupportedUriSchemes" << "http https";
     QTest::newRow("no file types") << "" << "root SupportedMimeTypes" << "";
     QTest::newRow("Raise shows the window") << "call root Raise" << "window" << "shown";
+    QTest::newRow("Raise brings back a minimized window") << "minimized, call root Raise" << "window" << "shown";
     QTest::newRow("Quit leaves it playing") << "call root Quit" << "status" << "Playing";
     QTest::newRow("stopped before any clip") << "no clip" << "status" << "Stopped";
     QTest::newRow("nothing to play before any clip") << "no clip" << "property CanPlay" << "false";
@@ -705,6 +706,9 @@ void TestMediaPane::desktopMediaControls()
         } else if (step == QLatin1String("second pane")) {
             second = std::make_unique<MediaPane>();
             QVERIFY(second->findChild<MprisService *>()->serviceName().isEmpty());
+        } else if (step == QLatin1String("minimized")) {
+            pane->showMinimized();
+            QTRY_VERIFY(pane->isMinimized());
         } else if (step == QLatin1String("mute")) {
             pane->playback()->setMuted(true);
         } else if (step.startsWith(QLatin1String("pane volume "))) {
@@ -814,6 +818,7 @@ void TestMediaPane::desktopMediaControls()
     } else if (what == QLatin1String("window")) {
         QTRY_VERIFY(pane->isVisible());
         QTRY_VERIFY(pane->isActiveWindow());
+        QVERIFY(!pane->isMinimized());
     } else if (what == QLatin1String("service")) {
         QCOMPARE(service, expected);
         QCOMPARE(property(QStringLiteral("PlaybackStatus")).toString(), QStringLiteral("Playing"));

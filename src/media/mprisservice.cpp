@@ -51,6 +51,8 @@ public slots:
     void Raise()
     {
         QWidget *window = m_service->pane()->window();
+        // The applet's "raise" means bring it back, from the taskbar too.
+        window->setWindowState((window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
         window->show();
         window->raise();
         window->activateWindow();
