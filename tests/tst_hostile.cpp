@@ -120,6 +120,7 @@ void TestHostile::hostileServer_data()
     QTest::newRow("clip cannot be fetched") << "clip" << true << "无法播放此音频：无法读取音频";
     QTest::newRow("endless clip") << "clip-endless" << true << "无法播放此音频：音频过大";
     QTest::newRow("endless compressed clip") << "clip-endless-gzip" << true << "无法播放此音频：音频过大";
+    QTest::newRow("endless empty gzip members") << "clip-endless-empty-gzip" << true << "无法播放此音频：音频过大";
     QTest::newRow("silent voice server") << "clip-silent" << true << "无法播放此音频：等待超时";
     QTest::newRow("broken clip") << "clip-broken" << true << "无法播放此音频：不支持此音频格式";
 }
@@ -215,7 +216,11 @@ void TestHostile::hostileServer()
             QFile tone(qEnvironmentVariable("TEST_DATA_DIR") + QStringLiteral("/tone-a.mp3"));
             QVERIFY(tone.open(QIODevice::ReadOnly));
             clip = TestServer::ok(tone.readAll(), "audio/mpeg");
-            if (kind.endsWith(QLatin1String("gzip"))) {
+            if (kind.endsWith(QLatin1String("empty-gzip"))) {
+                // Nothing ever comes out, so only what came in can end it.
+                clip.body = SamplePages::gzip(QByteArray()).repeated(4096);
+                clip.headers.append(qMakePair(QByteArray("Content-Encoding"), QByteArray("gzip")));
+            } else if (kind.endsWith(QLatin1String("gzip"))) {
                 // gzip members without end, each thirty times smaller than
                 // what it inflates to.
                 clip.body = SamplePages::gzip(clip.body.repeated(3) + QByteArray(1024 * 1024, '\0'));
