@@ -14,8 +14,8 @@ const QString kInterface = QStringLiteral("org.freedesktop.Application");
 
 } // namespace
 
-// org.freedesktop.Application, as the Desktop Entry Specification's D-Bus
-// activation describes it.
+// The desktop's own interface for activating an application and handing
+// it addresses (freedesktop D-Bus activation), so launchers can use it too.
 class ApplicationAdaptor : public QDBusAbstractAdaptor
 {
     Q_OBJECT
