@@ -806,6 +806,9 @@ void TestMediaPane::desktopMediaControls()
         for (auto it = merged.cbegin(); it != merged.cend(); ++it)
             pairs.append(it.key() + QLatin1Char('=') + it.value());
         QCOMPARE(pairs.join(QStringLiteral("; ")), expected);
+        // Once all is announced the service sleeps: no timer spins the CPU.
+        for (const QTimer *timer : pane->findChild<MprisService *>()->findChildren<QTimer *>())
+            QVERIFY(!timer->isActive());
     } else if (what == QLatin1String("pane volume")) {
         QTRY_COMPARE(QString::number(pane->playback()->volume()), expected);
     } else if (what == QLatin1String("pane muted")) {
