@@ -436,6 +436,8 @@ void TestPageScanner::articleTitle_data()
     QTest::newRow("empty og:title falls back") << og.arg("") + "<title lang=\"zh\">后备</title>" << "后备";
     QTest::newRow("entities decoded")
         << og.arg("A &amp; B &lt;3&gt; &#20013;&#x6587; &quot;q&quot; &#39;s&apos; &copy; &#0; a&b") << "A & B <3> 中文 \"q\" 's' &copy; &#0; a&b";
+    QTest::newRow("character beyond the basic plane") << "<title>&#128266; &#x1F3A7;</title>"
+                                                  << QString::fromUtf8("\xF0\x9F\x94\x8A \xF0\x9F\x8E\xA7");
     QTest::newRow("whitespace runs and ends") << "<title>\r\n\t 卷一 \n  第二回&nbsp;&nbsp;</title>" << "卷一 第二回";
     QTest::newRow("at most 200 characters") << "<title>" + QString(300, QChar(0x957f)) + "</title>" << QString(200, QChar(0x957f));
     QTest::newRow("no surrogate half at the cut")
