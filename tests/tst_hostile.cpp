@@ -25,6 +25,28 @@ qint64 memoryKiB(const QByteArray &field)
     return -1;
 }
 
+// AddressSanitizer keeps freed blocks in quarantine, so under it the
+// peak resident size counts every buffer ever passed along, not what is
+// held at once.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kFreedMemoryStaysResident = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kFreedMemoryStaysResident = true;
+#else
+constexpr bool kFreedMemoryStaysResident = false;
+#endif
+#else
+constexpr bool kFreedMemoryStaysResident = false;
+#endif
+
+// Lets the kernel's peak resident size (VmHWM) start again from now.
+bool resetPeakResident()
+{
+    QFile refs(QStringLiteral("/proc/self/clear_refs"));
+    return refs.open(QIODevice::WriteOnly) && refs.write("5") == 1;
+}
+
 } // namespace
 
 // Servers that misbehave, pages that are huge or broken: the window keeps
@@ -259,14 +281,15 @@ void TestHostile::hostileServer()
     } else if (kind.startsWith(QLatin1String("clip"))) {
         // However the voice server behaves, the clip in memory stays bounded.
         const qint64 residentBefore = memoryKiB("VmRSS");
-        qint64 mostResident = residentBefore;
-        QTimer sampler;
-        QObject::connect(&sampler, &QTimer::timeout, [&] { mostResident = qMax(mostResident, memoryKiB("VmRSS")); });
-        sampler.start(20);
+        const bool peakKnown = resetPeakResident();
         WindowFixture::doubleClick(f->voices(), 1);
         QTRY_VERIFY_WITH_TIMEOUT(f->pane()->statusText().startsWith(QStringLiteral("无法播放")), 10000);
-        QVERIFY2(mostResident - residentBefore < 128 * 1024,
-                 qPrintable(QStringLiteral("%1 KiB more while the clip was fetched").arg(mostResident - residentBefore)));
+        const qint64 growth = peakKnown ? memoryKiB("VmHWM") - residentBefore : -1;
+        m_report.append(QStringLiteral("peak resident growth while the clip was fetched, %1: %2 KiB")
+                            .arg(QString::fromLatin1(QTest::currentDataTag()))
+                            .arg(peakKnown ? QString::number(growth) : QStringLiteral("not measured")));
+        QVERIFY2(!peakKnown || kFreedMemoryStaysResident || growth < 128 * 1024,
+                 qPrintable(QStringLiteral("%1 KiB more while the clip was fetched").arg(growth)));
     } else if (!linkTarget.isEmpty()) {
         QVERIFY(f->fetchArticle(1));
         QVERIFY(f->openLink(0));
