@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "bringtofront.h"
 #include "media/mediapane.h"
 #include "pagescanner.h"
 
@@ -184,10 +185,7 @@ void MainWindow::openHanded(const QMimeData *data, const QString &noAddress)
 
 void MainWindow::raiseWindow()
 {
-    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
-    show();
-    raise();
-    activateWindow();
+    bringToFront(this);
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent *event)

@@ -1,5 +1,6 @@
 #include "media/mprisservice.h"
 
+#include "bringtofront.h"
 #include "media/mediapane.h"
 
 #include <QCoreApplication>
@@ -50,12 +51,8 @@ public:
 public slots:
     void Raise()
     {
-        QWidget *window = m_service->pane()->window();
         // The applet's "raise" means bring it back, from the taskbar too.
-        window->setWindowState((window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
-        window->show();
-        window->raise();
-        window->activateWindow();
+        bringToFront(m_service->pane()->window());
     }
     void Quit() {}
 
