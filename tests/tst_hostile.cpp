@@ -28,14 +28,8 @@ qint64 memoryKiB(const QByteArray &field)
 // AddressSanitizer keeps freed blocks in quarantine, so under it the
 // peak resident size counts every buffer ever passed along, not what is
 // held at once.
-#if defined(__SANITIZE_ADDRESS__)
+#ifdef BRIMWOLD_SANITIZE
 constexpr bool kFreedMemoryStaysResident = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kFreedMemoryStaysResident = true;
-#else
-constexpr bool kFreedMemoryStaysResident = false;
-#endif
 #else
 constexpr bool kFreedMemoryStaysResident = false;
 #endif
