@@ -177,6 +177,15 @@ void TestMediaPane::initTestCase()
     TestServer::Response slow = TestServer::ok(a.repeated(30), "audio/mpeg");
     slow.delayMs = 2000;
     m_server.setResponse(QStringLiteral("/voice/slow"), slow);
+    // Half of a 9 s clip, then the connection is gone.
+    TestServer::Response cut = TestServer::ok(a.repeated(3), "audio/mpeg");
+    cut.closeMidBody = true;
+    m_server.setResponse(QStringLiteral("/voice/cut"), cut);
+    // The long clip's first quarter, then nothing for 4 s.
+    TestServer::Response stalling = whole;
+    stalling.pauseAfter = stalling.body.size() / 4;
+    stalling.pauseMs = 4000;
+    m_server.setResponse(QStringLiteral("/voice/stalling"), stalling);
     TestServer::Response late = TestServer::ok(a.repeated(3), "audio/mpeg");
     late.delayMs = 3000;
     m_server.setResponse(QStringLiteral("/voice/late"), late);
@@ -284,6 +293,7 @@ void TestMediaPane::unreachableAddressShowsErrorInPane_data()
     QTest::addColumn<QString>("sink");
     const QString sink = qEnvironmentVariable("BRIMWOLD_AUDIO_SINK");
     QTest::newRow("missing clip (404)") << "/voice/missing" << "无法播放此音频：无法读取音频" << "Not Found" << sink;
+    QTest::newRow("empty body") << "/voice/empty" << "无法播放此音频：无法读取音频" << "" << sink;
     QTest::newRow("not audio") << "/voice/page" << "无法播放此音频：无法读取音频" << "" << sink;
     QTest::newRow("no decoder for the clip") << "/voice/amr" << "无法播放此音频：缺少播放组件" << "Adaptive Multi Rate" << sink;
     QTest::newRow("no sound output") << "/voice/a" << "无法播放此音频：缺少播放组件" << "nosuchsink" << "nosuchsink";
@@ -296,6 +306,7 @@ void TestMediaPane::unreachableAddressShowsErrorInPane()
     QFETCH(QString, detail);
     QFETCH(QString, sink);
     m_server.setPage(QStringLiteral("/voice/page"), "<html><body>no sound here</body></html>");
+    m_server.setResponse(QStringLiteral("/voice/empty"), TestServer::ok(QByteArray(), "audio/mpeg"));
     MediaPane pane;
     pane.playback()->setAudioSink(sink);
     pane.show();
@@ -304,13 +315,22 @@ void TestMediaPane::unreachableAddressShowsErrorInPane()
     QVERIFY(pane.statusToolTip().endsWith(m_server.baseUrl() + path));
     QVERIFY2(pane.statusToolTip().contains(detail), qPrintable(pane.statusToolTip()));
     QVERIFY(pane.playback()->state() != Playback::State::Playing);
+    // Nothing to seek in.
+    QSignalSpy seeked(&pane, &MediaPane::seeked);
+    pane.seekTo(1000);
+    QVERIFY(!pane.canSeek() && seeked.isEmpty());
+    QVERIFY(!pane.findChild<QAbstractSlider *>(QStringLiteral("positionSlider"))->isEnabled());
     // Too narrow for the whole line: cut short with an ellipsis.
     auto *label = pane.findChild<QLabel *>(QStringLiteral("statusLabel"));
     pane.resize(pane.width() - label->width() + label->fontMetrics().horizontalAdvance(line) / 2, pane.height());
     QTRY_VERIFY2(label->text().endsWith(QChar(0x2026)) && line.startsWith(label->text().chopped(1)), qPrintable(label->text()));
 
-    // The next good address plays, and its states show again.
+    // The play button tries the clip again; the next good address plays,
+    // and its states show again.
     pane.playback()->setAudioSink(qEnvironmentVariable("BRIMWOLD_AUDIO_SINK"));
+    const int fetches = m_server.requestCount(path);
+    pane.findChild<QAbstractButton *>(QStringLiteral("playButton"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(m_server.requestCount(path) > fetches, 10000);
     pane.setProperty("URL", QVariant(address("/voice/a")));
     QTRY_COMPARE_WITH_TIMEOUT(pane.playback()->state(), Playback::State::Playing, 10000);
     QTRY_COMPARE_WITH_TIMEOUT(pane.statusText(), QStringLiteral("播放完毕"), 15000);
@@ -352,6 +372,14 @@ void TestMediaPane::controls_data()
     QTest::newRow("arrow key while playing") << "play button, Right" << "playing from" << "25";
     QTest::newRow("speed change while playing") << "play button, speed 2" << "playing from" << "20";
     QTest::newRow("time") << "Home" << "time" << "0:00";
+    QTest::newRow("a seek made as the clip ends plays from its target") << "play button, ended unseen, seek 30"
+                                                                        << "playing from" << "30";
+    QTest::newRow("twenty seeks in one turn end at the last") << "play button, twenty seeks" << "playing from" << "60";
+    QTest::newRow("a seek past what has arrived waits for it") << "stalling clip, play button, seek 60"
+                                                               << "buffering, then playing from" << "60";
+    QTest::newRow("the sound server asks for a pause") << "play button, sink asks PAUSED" << "state" << "Paused";
+    QTest::newRow("and lets it go on") << "play button, sink asks PAUSED, sink asks PLAYING" << "state" << "Playing";
+    QTest::newRow("a pause of the user's own stays") << "sink asks PLAYING" << "state" << "Paused";
     QTest::newRow("early pause on the next clip") << "slow clip early pause" << "state" << "Paused";
 }
 
@@ -428,6 +456,24 @@ void TestMediaPane::controls()
             pane.setProperty("URL", QVariant(address("/voice/slow")));
             play->click();
             QTRY_VERIFY_WITH_TIMEOUT(pane.canSeek(), 10000);
+        } else if (step == QLatin1String("stalling clip")) {
+            pane.setProperty("URL", QVariant(address("/voice/stalling")));
+            play->click();
+            QTRY_VERIFY_WITH_TIMEOUT(pane.canSeek(), 10000);
+        } else if (step == QLatin1String("ended unseen")) {
+            // The clip ends while the window is busy: its end waits on the
+            // bus when the next seek is made.
+            pane.seekTo(duration - 1000);
+            QVERIFY(QTest::qWaitFor([&] { return pane.playback()->position() > duration - 800; }, 10000));
+            QThread::msleep(1500);
+        } else if (step == QLatin1String("twenty seeks")) {
+            for (int i = 1; i <= 20; ++i)
+                pane.seekTo(i * 3000);
+        } else if (step.startsWith(QLatin1String("sink asks "))) {
+            GstElement *sink = pane.playback()->audioSink();
+            gst_element_post_message(sink, gst_message_new_request_state(GST_OBJECT(sink),
+                argument.endsWith(QLatin1String("PAUSED")) ? GST_STATE_PAUSED : GST_STATE_PLAYING));
+            QTest::qWait(100);
         } else if (step == QLatin1String("click in the middle")) {
             QStyleOptionSlider option;
             option.initFrom(track);
@@ -488,6 +534,14 @@ void TestMediaPane::controls()
         QVERIFY2(qAbs(pace - expected.toDouble()) <= 0.15 * expected.toDouble(), qPrintable(QString::number(pace)));
     } else if (what == QLatin1String("time")) {
         QCOMPARE(pane.findChild<QLabel *>(QStringLiteral("timeLabel"))->text().section(QLatin1Char(' '), 0, 0), expected);
+    } else if (what == QLatin1String("buffering, then playing from")) {
+        // Shown at the target while it waits, and going on from there.
+        QTRY_COMPARE_WITH_TIMEOUT(pane.statusText(), QStringLiteral("缓冲中…"), 10000);
+        QCOMPARE(pane.playback()->position(), expected.toLongLong() * 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(pane.playback()->position() > expected.toLongLong() * 1000 + 500, 15000);
+        QVERIFY(pane.playback()->position() < expected.toLongLong() * 1000 + 5000);
+        QCOMPARE(pane.statusText(), address("/voice/stalling"));
+        return;
     } else if (what == QLatin1String("playing from")) {
         // Plays on from there: not from the start, not stopped.
         const qint64 from = expected.toLongLong() * 1000;
@@ -614,6 +668,8 @@ void TestMediaPane::desktopMediaControls_data()
     QTest::newRow("Seek") << "call Seek 5" << "position" << "25";
     QTest::newRow("Seek back") << "call Seek -5" << "position" << "15";
     QTest::newRow("Seek is announced") << "call Seek 5" << "seeked" << "25000000";
+    QTest::newRow("a clip cut short cannot seek once played") << "clip cut short, call Seek -2" << "not seeked"
+                                                               << "CanSeek=false";
     QTest::newRow("Volume") << "set Volume 0.4" << "pane volume" << "40";
     QTest::newRow("Volume over 1 is full") << "set Volume 1.5" << "pane volume" << "100";
     QTest::newRow("Volume under 0 is none") << "set Volume -1" << "pane volume" << "0";
@@ -701,6 +757,12 @@ void TestMediaPane::desktopMediaControls()
         } else if (step == QLatin1String("next clip")) {
             clip("/voice/long");
             QTRY_VERIFY_WITH_TIMEOUT(property(QStringLiteral("CanSeek")).toBool(), 10000);
+        } else if (step == QLatin1String("clip cut short")) {
+            pane->setProperty("URL", QVariant(address("/voice/cut")));
+            QTRY_VERIFY_WITH_TIMEOUT(pane->canSeek(), 10000);
+            pane->seekTo(3000);
+            QTRY_VERIFY_WITH_TIMEOUT(pane->statusText().startsWith(QStringLiteral("音频未下载完整")), 10000);
+            seeked.clear();
         } else if (step == QLatin1String("unlisted clip")) {
             pane->setProperty("URL", QVariant(address("/voice/b")));
         } else if (step == QLatin1String("second pane")) {
@@ -790,6 +852,10 @@ void TestMediaPane::desktopMediaControls()
         QTRY_COMPARE(seeked.count(), 1);
         QVERIFY2(qAbs(seeked.first().first().toLongLong() - expected.toLongLong()) < (what.endsWith("exactly") ? 5000 : 1500000),
                  qPrintable(QString::number(seeked.first().first().toLongLong())));
+    } else if (what == QLatin1String("not seeked")) {
+        QTest::qWait(300);
+        QVERIFY(seeked.isEmpty());
+        QCOMPARE(QStringLiteral("CanSeek=") + text(property(QStringLiteral("CanSeek"))), expected);
     } else if (what == QLatin1String("changed")) {
         // All that was announced, each property as it was last announced:
         // nothing missing, nothing more.

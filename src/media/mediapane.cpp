@@ -131,6 +131,7 @@ MediaPane::MediaPane(QWidget *parent)
     m_positionSlider->setSingleStep(5000); // the arrow keys
     m_positionSlider->setPageStep(30000);  // PageUp and PageDown
     setName(m_positionSlider, tr("播放位置"));
+    m_positionSlider->setEnabled(false); // until a clip can seek
 
     m_timeLabel->setObjectName(QStringLiteral("timeLabel"));
     m_timeLabel->setAccessibleName(tr("播放时间"));
@@ -193,6 +194,7 @@ MediaPane::MediaPane(QWidget *parent)
     connect(m_playback, &Playback::statusChanged, this, &MediaPane::showStatus);
     connect(m_playback, &Playback::errorOccurred, this, &MediaPane::showError);
     connect(m_playback, &Playback::durationChanged, this, &MediaPane::showDuration);
+    connect(m_playback, &Playback::seekableChanged, this, [this] { m_positionSlider->setEnabled(canSeek()); });
     connect(m_playback, &Playback::positionChanged, this, &MediaPane::showPosition);
     connect(m_playback, &Playback::volumeChanged, this, &MediaPane::showVolume);
     connect(m_playback, &Playback::mutedChanged, this, &MediaPane::showVolume);
@@ -305,10 +307,16 @@ void MediaPane::refreshStatus()
     m_statusLine->setToolTip(notice ? m_noticeTip : named ? m_url : m_clipStatusTip);
 }
 
+// A clip that failed is fetched again, and shows its new state.
 void MediaPane::play()
 {
-    if (!m_url.isEmpty())
-        m_playback->play();
+    if (m_url.isEmpty())
+        return;
+    if (m_failed) {
+        m_failed = false;
+        setClipStatus(QString());
+    }
+    m_playback->play();
 }
 
 void MediaPane::pause()
@@ -395,7 +403,6 @@ void MediaPane::showStatus(Playback::Status status)
         setClipStatus(tr("加载中…"));
         break;
     case Playback::Status::Buffering:
-    case Playback::Status::Stalled:
         setClipStatus(tr("缓冲中…"));
         break;
     case Playback::Status::EndOfMedia:
@@ -413,19 +420,17 @@ void MediaPane::showStatus(Playback::Status status)
         showDuration(m_playback->duration());
 }
 
-void MediaPane::showError(Playback::Error error, const QString &text)
+void MediaPane::showError(Playback::Error error, const QString &text, bool cutShort)
 {
-    if (error == Playback::Error::None)
-        return;
     m_failed = true;
-    m_playback->stop(); // not every player stops by itself
-    setClipStatus(tr("无法播放此音频：%1").arg(errorReason(error)),
+    setClipStatus((cutShort ? tr("音频未下载完整：%1") : tr("无法播放此音频：%1")).arg(errorReason(error)),
                   (text.isEmpty() ? QString() : text + QLatin1Char('\n')) + m_url);
 }
 
 void MediaPane::showDuration(qint64 duration)
 {
     m_positionSlider->setRange(0, int(qBound<qint64>(0, duration, qint64(INT_MAX))));
+    m_positionSlider->setEnabled(canSeek());
     showTime();
 }
 

@@ -76,7 +76,7 @@ signals:
 private:
     void showState(Playback::State state);
     void showStatus(Playback::Status status);
-    void showError(Playback::Error error, const QString &text);
+    void showError(Playback::Error error, const QString &text, bool cutShort);
     void showDuration(qint64 duration);
     void showPosition(qint64 position);
     void showTime();

@@ -1,12 +1,11 @@
 #include "media/playback.h"
 
-#include <QMutex>
+#include "media/clipsource.h"
+
 #include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QSocketNotifier>
 #include <QTimer>
 
-#include <atomic>
 #include <utility>
 
 #include <gst/app/gstappsrc.h>
@@ -17,7 +16,6 @@
 
 namespace {
 
-constexpr guint kChunkBytes = 64 * 1024; // handed to the pipeline at a time
 constexpr int kTickMs = 100;             // how often a playing clip's position is read
 constexpr guint kAudioOnly = 0x2 | 0x10; // playbin's flags: audio, with its own volume
 
@@ -76,161 +74,6 @@ Playback::Error errorOf(const FetchFailure &failure)
 
 } // namespace
 
-// One clip in memory as it arrives. The fetch adds to it on the GUI
-// thread; the pipeline's source reads from it on its streaming thread,
-// from wherever the pipeline seeks to, and waits where nothing has arrived
-// yet.
-class Playback::Clip
-{
-public:
-    Clip() = default;
-    ~Clip() { detach(); }
-    Clip(const Clip &) = delete;
-    Clip &operator=(const Clip &) = delete;
-
-    // A new reader, from the start: each start of the pipeline has one.
-    void attach(GstAppSrc *source)
-    {
-        QMutexLocker lock(&m_mutex);
-        release();
-        m_source = GST_APP_SRC(gst_object_ref(source));
-        m_offset = 0;
-        m_wanted = false;
-        m_starved = false;
-        g_object_set(source, "stream-type", GST_APP_STREAM_TYPE_SEEKABLE, "format", GST_FORMAT_BYTES, "size",
-                     gint64(m_size), nullptr);
-        GstAppSrcCallbacks callbacks{};
-        callbacks.need_data = &Clip::needData;
-        callbacks.enough_data = &Clip::enoughData;
-        callbacks.seek_data = &Clip::seekData;
-        gst_app_src_set_callbacks(source, &callbacks, this, nullptr);
-    }
-
-    void detach()
-    {
-        QMutexLocker lock(&m_mutex);
-        release();
-    }
-
-    void append(const QByteArray &bytes)
-    {
-        if (bytes.isEmpty())
-            return;
-        QMutexLocker lock(&m_mutex);
-        m_data += bytes;
-        feed();
-    }
-
-    void complete()
-    {
-        QMutexLocker lock(&m_mutex);
-        m_complete = true;
-        setSizeLocked(m_data.size());
-        feed();
-    }
-
-    void setSize(qint64 bytes)
-    {
-        QMutexLocker lock(&m_mutex);
-        setSizeLocked(bytes);
-    }
-
-    qint64 size() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_size;
-    }
-
-    // The reader waits for bytes that have not arrived.
-    bool starved() const { return m_starved; }
-
-private:
-    static Clip *of(gpointer data) { return static_cast<Clip *>(data); }
-
-    static void needData(GstAppSrc *source, guint, gpointer data)
-    {
-        Clip *clip = of(data);
-        QMutexLocker lock(&clip->m_mutex);
-        if (source != clip->m_source)
-            return;
-        clip->m_wanted = true;
-        clip->feed();
-    }
-
-    static void enoughData(GstAppSrc *source, gpointer data)
-    {
-        Clip *clip = of(data);
-        QMutexLocker lock(&clip->m_mutex);
-        if (source == clip->m_source)
-            clip->m_wanted = false;
-    }
-
-    // The source flushes what it holds after this, so nothing is handed
-    // over until it asks again.
-    static gboolean seekData(GstAppSrc *source, guint64 offset, gpointer data)
-    {
-        Clip *clip = of(data);
-        QMutexLocker lock(&clip->m_mutex);
-        if (source != clip->m_source)
-            return TRUE;
-        if (clip->m_size >= 0 && qint64(offset) > clip->m_size)
-            return FALSE;
-        clip->m_offset = qint64(offset);
-        clip->m_wanted = false;
-        return TRUE;
-    }
-
-    // With m_mutex held.
-    void feed()
-    {
-        if (!m_source || !m_wanted)
-            return;
-        const qint64 available = m_data.size() - m_offset;
-        if (available > 0) {
-            const qint64 n = qMin<qint64>(available, kChunkBytes);
-            GstBuffer *buffer = gst_buffer_new_memdup(m_data.constData() + m_offset, gsize(n));
-            GST_BUFFER_OFFSET(buffer) = guint64(m_offset);
-            m_offset += n;
-            m_wanted = false;
-            m_starved = false;
-            gst_app_src_push_buffer(m_source, buffer);
-        } else if (m_complete) {
-            m_wanted = false;
-            m_starved = false;
-            gst_app_src_end_of_stream(m_source);
-        } else {
-            m_starved = true;
-        }
-    }
-
-    void setSizeLocked(qint64 bytes)
-    {
-        m_size = bytes;
-        if (m_source)
-            gst_app_src_set_size(m_source, bytes);
-    }
-
-    void release()
-    {
-        if (m_source) {
-            GstAppSrcCallbacks none{};
-            gst_app_src_set_callbacks(m_source, &none, nullptr, nullptr);
-            gst_object_unref(m_source);
-        }
-        m_source = nullptr;
-        m_wanted = false;
-        m_starved = false;
-    }
-
-    mutable QMutex m_mutex; // guards all but m_starved
-    QByteArray m_data;
-    qint64 m_size = -1; // -1 while unknown
-    bool m_complete = false;
-    GstAppSrc *m_source = nullptr; // the reader, with a reference of our own
-    qint64 m_offset = 0;           // where the reader goes on
-    bool m_wanted = false;         // the reader asked and has not been served
-    std::atomic<bool> m_starved{false};
-};
 
 Playback::Playback(QObject *parent)
     : QObject(parent)
@@ -276,13 +119,11 @@ Playback::Playback(QObject *parent)
 
 Playback::~Playback()
 {
-    abortFetch();
     if (m_pipeline) {
         gst_element_set_state(m_pipeline, GST_STATE_NULL);
         gst_object_unref(m_pipeline);
     }
-    if (m_clip)
-        m_clip->detach();
+    delete m_clip; // before the network manager its fetch belongs to
 }
 
 FetchLimits Playback::clipLimits()
@@ -366,21 +207,19 @@ double Playback::rate() const
 
 void Playback::setSource(const QUrl &url)
 {
-    abortFetch();
     stopPipeline();
-    m_queuedSeek = -1;
-    m_clip.reset();
+    discardClip();
     m_missingPlugin.clear();
     m_missingNotSound = false;
-    m_phase = Phase::Idle;
-    m_pendingSeek = -1;
+    setPhase(Phase::Idle);
+    m_nextSeek = -1;
+    m_pausedBySink = false;
     m_source = url;
     emit sourceChanged(url);
     setState(State::Stopped);
     if (m_duration != 0)
         emit durationChanged(m_duration = 0);
-    if (m_seekable)
-        emit seekableChanged(m_seekable = false);
+    setSeekable(false);
     setPositionShown(0);
 
     if (url.isEmpty()) {
@@ -395,56 +234,46 @@ void Playback::setSource(const QUrl &url)
         fail(Error::Resource, QStringLiteral("not a web address"));
         return;
     }
-    m_clip = std::make_shared<Clip>();
-    startFetch();
+    startClip();
     startPipeline();
 }
 
 // The clip is fetched once and kept; the pipeline reads it from memory.
-void Playback::startFetch()
+void Playback::startClip()
 {
-    QNetworkReply *reply = PageFetch::get(m_network, m_source.toString(), m_limits);
-    m_reply = reply;
-    const std::shared_ptr<Clip> clip = m_clip;
-    PageFetch *fetch = PageFetch::of(reply);
-    connect(fetch, &PageFetch::bodyReceived, this, [clip, fetch] { clip->append(fetch->takeBody()); });
-    connect(reply, &QNetworkReply::metaDataChanged, this, [clip, reply] {
-        // The length of an uncompressed answer is the clip's size, which
-        // tells the pipeline how long the clip is before all of it is here.
-        const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
-        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid() && (encoding.isEmpty() || encoding == "identity")
-            && reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200)
-            clip->setSize(length.toLongLong());
+    m_clip = new ClipSource(m_network, m_source, m_limits, this);
+    connect(m_clip, &ClipSource::sizeKnown, this, [this] {
+        if (m_phase == Phase::Ready || m_phase == Phase::Seeking)
+            readDuration();
     });
-    connect(reply, &QNetworkReply::finished, this, [this, reply] { fetched(reply); });
+    connect(m_clip, &ClipSource::finished, this, &Playback::downloadEnded);
 }
 
-void Playback::fetched(QNetworkReply *reply)
+// Frees the clip's bytes at once, whatever still refers to them.
+void Playback::discardClip()
 {
-    m_reply = nullptr;
-    reply->deleteLater();
-    PageFetch *fetch = PageFetch::of(reply);
-    const FetchFailure failure = fetch->finish();
-    if (failure.failed()) {
+    if (!m_clip)
+        return;
+    ClipSource *clip = std::exchange(m_clip, nullptr);
+    clip->disconnect(this);
+    clip->release();
+    clip->deleteLater();
+    m_appsrc = nullptr;
+}
+
+// A download that broke off after some of the clip arrived plays what
+// arrived: the clip fails where its audio ends. One too large, or with
+// nothing in it, fails now.
+void Playback::downloadEnded()
+{
+    const FetchFailure failure = m_clip->failure();
+    if (failure.failed() && (failure.kind == FetchFailure::Kind::TooLarge || m_clip->received() == 0))
         fail(errorOf(failure), failure.detail);
-        return;
-    }
-    m_clip->append(fetch->takeBody());
-    m_clip->complete();
-    if (m_phase == Phase::Ready || m_phase == Phase::Seeking)
-        readDuration(); // now that its size is known
 }
 
-void Playback::abortFetch()
+bool Playback::downloadBroke() const
 {
-    if (!m_reply)
-        return;
-    m_reply->disconnect(this);
-    PageFetch::of(m_reply)->disconnect(this);
-    m_reply->abort();
-    m_reply->deleteLater();
-    m_reply = nullptr;
+    return m_clip && m_clip->isFinished() && m_clip->failure().failed();
 }
 
 bool Playback::applyAudioSink()
@@ -472,42 +301,43 @@ bool Playback::applyAudioSink()
 
 // Prerolls paused whatever was asked for: a pause, seek or speed change
 // asked for meanwhile takes effect before anything is heard.
-bool Playback::startPipeline()
+void Playback::startPipeline()
 {
     if (!applyAudioSink())
-        return false;
+        return;
     g_object_set(m_pipeline, "uri", "appsrc://", nullptr);
-    m_phase = Phase::Loading;
+    m_seekSeqnum = 0;
+    setPhase(Phase::Loading);
     setStatus(Status::Loading);
     if (gst_element_set_state(m_pipeline, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
         readBus(); // the reason is on the bus already
         if (m_phase != Phase::Failed)
             fail(Error::Other, QStringLiteral("the pipeline did not start"));
-        return false;
     }
-    return true;
 }
 
-// Going down to READY returns once the pipeline's threads have stopped;
-// what the old clip posted is dropped from the bus.
-void Playback::stopPipeline()
+// Going down returns once the pipeline's threads have stopped; what the
+// old clip posted is dropped from the bus. After a failure the pipeline
+// goes all the way down, so that nothing of the failed clip's stream is
+// left to spoil the next one.
+void Playback::stopPipeline(bool fully)
 {
-    if (m_pipeline && m_phase != Phase::Idle && m_phase != Phase::Failed) {
-        gst_element_set_state(m_pipeline, GST_STATE_READY);
-        GstBus *bus = gst_element_get_bus(m_pipeline);
-        gst_bus_set_flushing(bus, TRUE);
-        gst_bus_set_flushing(bus, FALSE);
-        gst_object_unref(bus);
-    }
-    if (m_clip)
-        m_clip->detach();
+    if (!m_pipeline || m_phase == Phase::Idle || m_phase == Phase::Failed)
+        return;
+    gst_element_set_state(m_pipeline, fully ? GST_STATE_NULL : GST_STATE_READY);
+    GstBus *bus = gst_element_get_bus(m_pipeline);
+    gst_bus_set_flushing(bus, TRUE);
+    gst_bus_set_flushing(bus, FALSE);
+    gst_object_unref(bus);
 }
 
 void Playback::sourceSetup(GstElement *, GstElement *source, Playback *self)
 {
     // Called while the GUI thread starts the pipeline.
-    if (GST_IS_APP_SRC(source) && self->m_clip)
+    if (GST_IS_APP_SRC(source) && self->m_clip) {
         self->m_clip->attach(GST_APP_SRC(source));
+        self->m_appsrc = source;
+    }
 }
 
 void Playback::readBus()
@@ -522,11 +352,17 @@ void Playback::readBus()
     gst_object_unref(bus);
 }
 
+// What a message means for the current clip.
 void Playback::handle(GstMessage *message)
 {
     switch (GST_MESSAGE_TYPE(message)) {
     case GST_MESSAGE_ASYNC_DONE:
-        prerolled();
+        if (!isStale(message))
+            prerolled();
+        break;
+    case GST_MESSAGE_EOS:
+        if (!isStale(message))
+            ended();
         break;
     case GST_MESSAGE_DURATION_CHANGED:
         if (m_phase == Phase::Ready || m_phase == Phase::Seeking) {
@@ -538,73 +374,112 @@ void Playback::handle(GstMessage *message)
         if (GST_MESSAGE_SRC(message) == GST_OBJECT_CAST(m_pipeline)) {
             GstState now = GST_STATE_NULL;
             gst_message_parse_state_changed(message, nullptr, &now, nullptr);
-            m_pipelineState = now;
             if (now == GST_STATE_PLAYING && m_status == Status::Loaded)
                 setStatus(Status::Buffered);
         }
         break;
-    case GST_MESSAGE_EOS:
-        ended();
-        break;
-    case GST_MESSAGE_ELEMENT:
-        if (gst_is_missing_plugin_message(message)) {
-            gchar *description = gst_missing_plugin_message_get_description(message);
-            m_missingPlugin = fromUtf8(description);
-            g_free(description);
-            // A decoder for something that is not sound (a web page, say)
-            // is missing only because the server sent no clip.
-            const GValue *detail = gst_structure_get_value(gst_message_get_structure(message), "detail");
-            const GstCaps *caps = detail && GST_VALUE_HOLDS_CAPS(detail) ? gst_value_get_caps(detail) : nullptr;
-            m_missingNotSound = caps && gst_caps_get_size(caps) > 0
-                && !g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "audio/");
+    case GST_MESSAGE_REQUEST_STATE: {
+        // The sound server pauses the stream, say while a call rings, and
+        // may let it go on afterwards; a pause of the user's own stays.
+        GstState wanted = GST_STATE_VOID_PENDING;
+        gst_message_parse_request_state(message, &wanted);
+        if (wanted == GST_STATE_PAUSED && m_state == State::Playing) {
+            pause();
+            m_pausedBySink = true;
+        } else if (wanted == GST_STATE_PLAYING && m_pausedBySink && m_state == State::Paused) {
+            play();
         }
         break;
-    case GST_MESSAGE_ERROR: {
-        GError *error = nullptr;
-        gst_message_parse_error(message, &error, nullptr);
-        Error kind = errorOf(error);
-        QString text = fromUtf8(error->message);
-        g_clear_error(&error);
-        // A sink that cannot reach a sound device is a missing component.
-        if (within(GST_MESSAGE_SRC(message), audioSink()))
-            kind = Error::ServiceMissing;
-        else if (kind == Error::ServiceMissing && m_missingNotSound)
-            kind = Error::Resource;
-        if (!m_missingPlugin.isEmpty())
-            text += QStringLiteral(" (%1)").arg(m_missingPlugin);
-        fail(kind, text);
-        break;
     }
+    case GST_MESSAGE_CLOCK_LOST:
+        // A new clock is chosen on the way back to playing.
+        if (m_phase == Phase::Ready && m_state == State::Playing) {
+            gst_element_set_state(m_pipeline, GST_STATE_PAUSED);
+            gst_element_set_state(m_pipeline, GST_STATE_PLAYING);
+        }
+        break;
+    case GST_MESSAGE_ELEMENT:
+        noteMissingPlugin(message);
+        break;
+    case GST_MESSAGE_ERROR:
+        reportError(message);
+        break;
     default:
         break;
     }
 }
 
+// Posted before the last seek was made, so not its outcome: seqnums grow,
+// and the messages a seek causes carry its own or a later one.
+bool Playback::isStale(GstMessage *message) const
+{
+    return m_seekSeqnum != 0 && gst_util_seqnum_compare(gst_message_get_seqnum(message), m_seekSeqnum) < 0;
+}
+
+void Playback::noteMissingPlugin(GstMessage *message)
+{
+    if (!gst_is_missing_plugin_message(message))
+        return;
+    gchar *description = gst_missing_plugin_message_get_description(message);
+    m_missingPlugin = fromUtf8(description);
+    g_free(description);
+    // A decoder for something that is not sound (a web page, say) is
+    // missing only because the server sent no clip.
+    const GValue *detail = gst_structure_get_value(gst_message_get_structure(message), "detail");
+    const GstCaps *caps = detail && GST_VALUE_HOLDS_CAPS(detail) ? gst_value_get_caps(detail) : nullptr;
+    m_missingNotSound = caps && gst_caps_get_size(caps) > 0
+        && !g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "audio/");
+}
+
+void Playback::reportError(GstMessage *message)
+{
+    GError *error = nullptr;
+    gst_message_parse_error(message, &error, nullptr);
+    Error kind = errorOf(error);
+    QString text = fromUtf8(error->message);
+    g_clear_error(&error);
+    const bool played = m_phase == Phase::Ready || m_phase == Phase::Seeking;
+    // A sink that cannot reach a sound device is a missing component.
+    if (within(GST_MESSAGE_SRC(message), audioSink())) {
+        kind = Error::ServiceMissing;
+    } else if (downloadBroke()) {
+        // What arrived ends in a broken frame, or is too little to decode.
+        const FetchFailure failure = m_clip->failure();
+        fail(errorOf(failure), failure.detail, played);
+        return;
+    } else if (kind == Error::ServiceMissing && m_missingNotSound) {
+        kind = Error::Resource;
+    }
+    if (!m_missingPlugin.isEmpty())
+        text += QStringLiteral(" (%1)").arg(m_missingPlugin);
+    fail(kind, text);
+}
+
 void Playback::prerolled()
 {
     if (m_phase == Phase::Loading) {
-        m_phase = Phase::Ready;
         if (!hasRealSink()) {
             fail(Error::ServiceMissing, QStringLiteral("no usable audio sink (autoaudiosink found none)"));
             return;
         }
+        setPhase(Phase::Ready);
         readDuration();
         readSeekable();
         setStatus(Status::Loaded);
         // The speed is re-applied to every clip: a seek carries it.
-        const qint64 start = qMax<qint64>(0, m_pendingSeek);
-        m_pendingSeek = -1;
-        if ((start > 0 || m_rate != 1.0) && seek(start))
-            return; // plays once that seek has prerolled
+        if (m_nextSeek < 0 && m_rate != 1.0)
+            m_nextSeek = 0;
     } else if (m_phase == Phase::Seeking) {
-        m_phase = Phase::Ready;
-        const qint64 next = std::exchange(m_queuedSeek, -1);
-        if (next >= 0 && seek(next))
-            return;
+        setPhase(Phase::Ready);
+        if (m_status == Status::Buffering)
+            setStatus(Status::Buffered);
     } else {
         return;
     }
-    if (m_state == State::Playing)
+    const qint64 next = std::exchange(m_nextSeek, -1);
+    if (next >= 0)
+        seek(next);
+    if (m_phase == Phase::Ready && m_state == State::Playing)
         gst_element_set_state(m_pipeline, GST_STATE_PLAYING);
 }
 
@@ -612,47 +487,52 @@ void Playback::ended()
 {
     if (m_phase != Phase::Ready && m_phase != Phase::Seeking)
         return;
-    m_queuedSeek = -1;
+    if (downloadBroke()) {
+        const FetchFailure failure = m_clip->failure();
+        fail(errorOf(failure), failure.detail, true);
+        return;
+    }
     stopPipeline();
-    m_phase = Phase::Idle;
+    setPhase(Phase::Idle);
+    m_nextSeek = -1;
     setStatus(Status::EndOfMedia);
     setState(State::Stopped);
     setPositionShown(0);
 }
 
-void Playback::fail(Error error, const QString &text)
+// Nothing of the clip is kept: a later play fetches it again.
+void Playback::fail(Error error, const QString &text, bool cutShort)
 {
-    abortFetch();
-    stopPipeline();
-    m_queuedSeek = -1;
-    m_phase = Phase::Failed;
-    m_pendingSeek = -1;
-    emit errorOccurred(error, text);
+    stopPipeline(true);
+    discardClip();
+    setPhase(Phase::Failed);
+    m_nextSeek = -1;
+    setSeekable(false);
+    emit errorOccurred(error, text, cutShort);
     setStatus(Status::Invalid);
     setState(State::Stopped);
 }
 
 // Flushing and accurate, from the given point at the current rate: a seek
 // without the rate would set it back to 1x, and scaletempo takes a new rate
-// only from the segment that such a seek starts.
-bool Playback::seek(qint64 ms)
+// only from the segment that such a seek starts. Overlapping flushing
+// seeks may end at the older one, so a seek asked for while the pipeline
+// cannot take it waits in the one slot, and the newest wins.
+void Playback::seek(qint64 ms)
 {
-    if (m_phase == Phase::Seeking) {
-        // Overlapping flushing seeks may end at the older one: the newest
-        // waits for the one under way.
-        m_queuedSeek = ms;
-        m_seekTarget = ms;
-        setPositionShown(ms);
-        return true;
-    }
-    const auto flags = GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
-    if (!gst_element_seek(m_pipeline, m_rate, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, gint64(ms) * GST_MSECOND,
-                          GST_SEEK_TYPE_NONE, gint64(GST_CLOCK_TIME_NONE)))
-        return false;
-    m_phase = Phase::Seeking;
-    m_seekTarget = ms;
     setPositionShown(ms);
-    return true;
+    if (m_phase != Phase::Ready) {
+        m_nextSeek = ms;
+        return;
+    }
+    GstEvent *event = gst_event_new_seek(m_rate, GST_FORMAT_TIME, GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
+                                         GST_SEEK_TYPE_SET, gint64(ms) * GST_MSECOND, GST_SEEK_TYPE_NONE,
+                                         gint64(GST_CLOCK_TIME_NONE));
+    const guint32 seqnum = gst_event_get_seqnum(event);
+    if (!gst_element_send_event(m_pipeline, event))
+        return;
+    m_seekSeqnum = seqnum;
+    setPhase(Phase::Seeking);
 }
 
 void Playback::readDuration()
@@ -699,7 +579,12 @@ void Playback::readSeekable()
     if (gst_element_query(m_pipeline, query))
         gst_query_parse_seeking(query, nullptr, &seekable, nullptr, nullptr);
     gst_query_unref(query);
-    if (bool(seekable) != m_seekable)
+    setSeekable(seekable);
+}
+
+void Playback::setSeekable(bool seekable)
+{
+    if (seekable != m_seekable)
         emit seekableChanged(m_seekable = seekable);
 }
 
@@ -725,16 +610,18 @@ bool Playback::hasRealSink() const
     return !fake;
 }
 
+// Runs while the clip plays, and while a seek waits, perhaps for bytes
+// that have not arrived.
 void Playback::tick()
 {
-    if (m_phase != Phase::Ready)
+    if (m_phase == Phase::Ready)
+        setPositionShown(position());
+    else if (m_phase != Phase::Seeking)
         return;
-    setPositionShown(position());
-    // Waiting for the voice server where the clip has not arrived yet.
-    const bool starved = m_clip && m_clip->starved();
-    if (starved && m_status != Status::Buffering)
+    const bool waiting = m_clip && m_clip->isWaiting(GST_APP_SRC_CAST(m_appsrc));
+    if (waiting && m_status != Status::Buffering)
         setStatus(Status::Buffering);
-    else if (!starved && m_status == Status::Buffering)
+    else if (!waiting && m_status == Status::Buffering)
         setStatus(Status::Buffered);
 }
 
@@ -742,6 +629,7 @@ void Playback::play()
 {
     if (m_source.isEmpty())
         return;
+    m_pausedBySink = false;
     if (m_phase == Phase::Failed) { // try the clip again
         setSource(QUrl(m_source));
         if (m_phase == Phase::Failed)
@@ -758,6 +646,7 @@ void Playback::pause()
 {
     if (m_source.isEmpty() || m_phase == Phase::Failed)
         return;
+    m_pausedBySink = false;
     setState(State::Paused);
     if (m_phase == Phase::Idle)
         startPipeline();
@@ -769,22 +658,18 @@ void Playback::stop()
 {
     if (m_phase != Phase::Failed) {
         stopPipeline();
-        m_phase = Phase::Idle;
+        setPhase(Phase::Idle);
         if (m_status != Status::NoMedia && m_status != Status::EndOfMedia)
             setStatus(Status::Loaded);
     }
-    m_pendingSeek = -1;
-    m_queuedSeek = -1;
+    m_nextSeek = -1;
+    m_pausedBySink = false;
     setState(State::Stopped);
     setPositionShown(0);
 }
 
 qint64 Playback::position() const
 {
-    if (m_pendingSeek >= 0)
-        return m_pendingSeek;
-    if (m_phase == Phase::Seeking)
-        return m_seekTarget;
     gint64 ns = -1;
     if (m_phase == Phase::Ready && gst_element_query_position(m_pipeline, GST_FORMAT_TIME, &ns) && ns >= 0)
         return toMs(ns);
@@ -793,15 +678,12 @@ qint64 Playback::position() const
 
 void Playback::setPosition(qint64 ms)
 {
+    if (m_source.isEmpty() || m_phase == Phase::Failed)
+        return;
     ms = qMax<qint64>(0, ms);
     if (m_duration > 0)
         ms = qMin(ms, m_duration);
-    if (m_phase == Phase::Ready || m_phase == Phase::Seeking) {
-        seek(ms);
-    } else if (!m_source.isEmpty() && m_phase != Phase::Failed) {
-        m_pendingSeek = ms; // from there once prerolled
-        setPositionShown(ms);
-    }
+    seek(ms); // from there once prerolled, if it has not
 }
 
 void Playback::setVolume(int percent)
@@ -836,16 +718,28 @@ void Playback::setRate(double rate)
         seek(position());
 }
 
+void Playback::setPhase(Phase phase)
+{
+    m_phase = phase;
+    updateTicker();
+}
+
 void Playback::setState(State state)
 {
     if (state == m_state)
         return;
     m_state = state;
-    if (state == State::Playing)
-        m_ticker->start();
-    else
-        m_ticker->stop();
+    updateTicker();
     emit stateChanged(state);
+}
+
+void Playback::updateTicker()
+{
+    const bool run = m_state == State::Playing || m_phase == Phase::Seeking;
+    if (run && !m_ticker->isActive())
+        m_ticker->start();
+    else if (!run)
+        m_ticker->stop();
 }
 
 void Playback::setStatus(Status status)

@@ -6,10 +6,8 @@
 #include <QObject>
 #include <QUrl>
 
-#include <memory>
-
+class ClipSource;
 class QNetworkAccessManager;
-class QNetworkReply;
 class QSocketNotifier;
 class QTimer;
 
@@ -19,7 +17,8 @@ typedef struct _GstMessage GstMessage;
 // The player behind the pane: a GStreamer playbin. Each clip is fetched
 // once, bounded like a page fetch, and kept in memory while it is current,
 // so that seeking never asks the voice server again; it starts playing as
-// soon as enough of it has arrived. scaletempo keeps the voice's pitch at
+// soon as enough of it has arrived, and a download that breaks off plays
+// to where it broke before it fails. scaletempo keeps the voice's pitch at
 // every speed. Nothing here waits for the pipeline: its state is followed
 // through the bus, whose messages arrive through Qt's event loop. Commands
 // given before a clip has prerolled take effect once it has, with nothing
@@ -30,8 +29,8 @@ class Playback : public QObject
 
 public:
     enum class State { Stopped, Playing, Paused };
-    enum class Status { NoMedia, Loading, Loaded, Buffering, Stalled, Buffered, EndOfMedia, Invalid, Unknown };
-    enum class Error { None, Resource, Format, Network, AccessDenied, ServiceMissing, TooLarge, TimedOut, Other };
+    enum class Status { NoMedia, Loading, Loaded, Buffering, Buffered, EndOfMedia, Invalid };
+    enum class Error { Resource, Format, Network, AccessDenied, ServiceMissing, TooLarge, TimedOut, Other };
     Q_ENUM(State)
     Q_ENUM(Status)
     Q_ENUM(Error)
@@ -80,7 +79,9 @@ signals:
     void sourceChanged(const QUrl &url);
     void stateChanged(Playback::State state);
     void statusChanged(Playback::Status status);
-    void errorOccurred(Playback::Error error, const QString &text);
+    // The clip cannot be played, or (cutShort) its download broke off and
+    // what had arrived has now been played.
+    void errorOccurred(Playback::Error error, const QString &text, bool cutShort);
     void positionChanged(qint64 ms);
     void durationChanged(qint64 ms);
     void seekableChanged(bool seekable);
@@ -88,36 +89,42 @@ signals:
     void mutedChanged(bool muted);
 
 private:
-    class Clip;
     // Where the current clip's pipeline is.
     enum class Phase {
-        Idle,    // not started, stopped or ended: the pipeline is ready, the clip stays in memory
+        Idle,    // not started, stopped or ended: the clip stays in memory
         Loading, // prerolling
         Ready,   // prerolled: commands take effect at once
         Seeking, // prerolling again after a seek
-        Failed,  // the clip cannot be played
+        Failed,  // the clip cannot be played; nothing of it is kept
     };
 
-    void startFetch();
-    void fetched(QNetworkReply *reply);
-    void abortFetch();
-    bool startPipeline();
-    void stopPipeline();
+    void startClip();
+    void discardClip();
+    void downloadEnded();
+    void startPipeline();
+    void stopPipeline(bool fully = false);
     bool applyAudioSink();
     static void sourceSetup(GstElement *playbin, GstElement *source, Playback *self);
 
     void readBus();
     void handle(GstMessage *message);
+    bool isStale(GstMessage *message) const;
+    void noteMissingPlugin(GstMessage *message);
+    void reportError(GstMessage *message);
     void prerolled();
     void ended();
-    void fail(Error error, const QString &text);
-    bool seek(qint64 ms);
+    void fail(Error error, const QString &text, bool cutShort = false);
+    bool downloadBroke() const;
+    void seek(qint64 ms);
     void readDuration();
     void readSeekable();
+    void setSeekable(bool seekable);
     qint64 estimatedDuration() const;
     bool hasRealSink() const;
     void tick();
 
+    void setPhase(Phase phase);
+    void updateTicker();
     void setState(State state);
     void setStatus(Status status);
     void setPositionShown(qint64 ms);
@@ -129,23 +136,22 @@ private:
     QSocketNotifier *m_busWatch = nullptr;
     QTimer *m_ticker;
     QNetworkAccessManager *m_network;
-    QNetworkReply *m_reply = nullptr;
     FetchLimits m_limits;
-    std::shared_ptr<Clip> m_clip;
-    QString m_missingPlugin; // what the pipeline last said it lacks
+    ClipSource *m_clip = nullptr;
+    GstElement *m_appsrc = nullptr; // the current reader's, compared only
+    QString m_missingPlugin;        // what the pipeline last said it lacks
     bool m_missingNotSound = false;
 
     QUrl m_source;
     Phase m_phase = Phase::Idle;
     State m_state = State::Stopped;
     Status m_status = Status::NoMedia;
-    int m_pipelineState = 0; // GstState, from the bus
     qint64 m_duration = 0;
     bool m_seekable = false;
-    qint64 m_position = 0;    // as last reported
-    qint64 m_pendingSeek = -1; // asked for before the clip prerolled
-    qint64 m_seekTarget = 0;
-    qint64 m_queuedSeek = -1;  // asked for while another seek was under way
+    qint64 m_position = 0;     // as shown; the target while a seek waits
+    qint64 m_nextSeek = -1;    // to be issued once the pipeline can take it
+    quint32 m_seekSeqnum = 0;  // of the last seek issued; 0 for none yet
+    bool m_pausedBySink = false; // the sound server asked for a pause
     double m_rate = 1.0;
     int m_volume = 100;
     bool m_muted = false;
