@@ -16,6 +16,7 @@ test_packages=(
   dpkg-dev file desktop-file-utils appstream
   dbus-daemon dbus-session-bus-common
   qt6-base-dev qt6-5compat-dev
+  xvfb at-spi2-core python3-pyatspi
 )
 
 packages=("${run_packages[@]}")

@@ -17,6 +17,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QPixmap>
 #include <QRegularExpression>
 #include <QShortcut>
 #include <QStyle>
@@ -119,6 +120,13 @@ MainWindow::MainWindow(const ArticleSources &sources, const FetchLimits &limits,
     ui->splitter->setStretchFactor(2, 5);
     ui->splitter_2->setStretchFactor(0, 7);
     ui->splitter_2->setStretchFactor(1, 3);
+    // What a screen reader calls each list.
+    ui->listWidget->setAccessibleName(tr("文章"));
+    ui->listWidget_2->setAccessibleName(tr("相关文章"));
+    ui->listWidget_3->setAccessibleName(tr("音频"));
+    // The playing clip's mark, no taller than a line of text.
+    const int markSize = style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, ui->listWidget_3);
+    ui->listWidget_3->setIconSize(QSize(markSize, markSize));
 
     networkManager = new QNetworkAccessManager(this);
     connect(networkManager, &QNetworkAccessManager::finished, this, &MainWindow::funreply);
@@ -201,12 +209,17 @@ void MainWindow::dropEvent(QDropEvent *event)
 }
 
 // The clip list marks the clip in the player, whichever way it got there.
+// The other rows get a blank mark, so that no row changes its height or
+// moves its text when the mark moves.
 void MainWindow::markPlayingClip()
 {
     const QString playing = ui->axWidget->url();
     const QIcon mark = style()->standardIcon(QStyle::SP_MediaPlay);
+    QPixmap blank(ui->listWidget_3->iconSize());
+    blank.fill(Qt::transparent);
+    const QIcon noMark(blank);
     for (int row = 0; row < ui->listWidget_3->count() && row < voiceIds.size(); ++row)
-        ui->listWidget_3->item(row)->setIcon(voiceBase + voiceIds.at(row) == playing ? mark : QIcon());
+        ui->listWidget_3->item(row)->setIcon(voiceBase + voiceIds.at(row) == playing ? mark : noMark);
 }
 
 void MainWindow::showOpenFailure(const FetchFailure &failure, const QString &address)

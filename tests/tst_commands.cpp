@@ -89,11 +89,18 @@ void TestCommands::clickArticleThenPlayAnotherClip()
     // The playing clip is marked with the play icon and named in the
     // status line; the article is its album.
     const QImage play = f->window->style()->standardIcon(QStyle::SP_MediaPlay).pixmap(16).toImage();
+    // Every row as tall as the marked one, its text in the same place.
     const auto marked = [&] {
         QString rows;
-        for (int row = 0; row < f->voices()->count(); ++row)
-            rows += f->voices()->item(row)->icon().pixmap(16).toImage() == play ? QLatin1Char('>') : QLatin1Char('-');
-        return rows;
+        QSet<int> heights;
+        QSet<int> textIndents; // the mark's room
+        for (int row = 0; row < f->voices()->count(); ++row) {
+            const QListWidgetItem *item = f->voices()->item(row);
+            rows += item->icon().pixmap(16).toImage() == play ? QLatin1Char('>') : QLatin1Char('-');
+            heights.insert(f->voices()->visualItemRect(item).height());
+            textIndents.insert(item->icon().actualSize(f->voices()->iconSize()).width());
+        }
+        return heights.size() == 1 && textIndents.size() == 1 ? rows : rows + QStringLiteral(" moving");
     };
     QCOMPARE(marked(), QStringLiteral(">--"));
     QTRY_COMPARE_WITH_TIMEOUT(f->pane()->statusText(), QStringLiteral("第一章"), 10000);

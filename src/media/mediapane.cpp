@@ -34,6 +34,19 @@ QString formatTime(qint64 ms)
     return hours > 0 ? QStringLiteral("%1:%2").arg(hours).arg(minSec) : minSec;
 }
 
+// As a listener hears it: "1 分 5 秒".
+QString spokenTime(qint64 ms)
+{
+    const qint64 seconds = qMax<qint64>(0, ms) / 1000;
+    const qint64 hours = seconds / 3600;
+    QString words;
+    if (hours > 0)
+        words = MediaPane::tr("%1 小时 ").arg(hours);
+    if (seconds >= 60)
+        words += MediaPane::tr("%1 分 ").arg((seconds / 60) % 60);
+    return words + MediaPane::tr("%1 秒").arg(seconds % 60);
+}
+
 QString errorReason(Playback::Error error)
 {
     switch (error) {
@@ -78,13 +91,16 @@ public:
     {
         setTextFormat(Qt::PlainText);
         setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        setAccessibleName(MediaPane::tr("状态"));
     }
 
     QString fullText() const { return m_text; }
+    // A screen reader reads the whole line, and hears of each change.
     void setFullText(const QString &text)
     {
+        if (text != m_text)
+            setAccessibleDescription(text);
         m_text = text;
-        setAccessibleName(text);
         elide();
     }
 
@@ -134,7 +150,6 @@ MediaPane::MediaPane(QWidget *parent)
     m_positionSlider->setEnabled(false); // until a clip can seek
 
     m_timeLabel->setObjectName(QStringLiteral("timeLabel"));
-    m_timeLabel->setAccessibleName(tr("播放时间"));
     m_timeLabel->setAccessibleDescription(tr("已播放的时间 / 音频的总时长"));
     m_statusLine->setObjectName(QStringLiteral("statusLabel"));
 
@@ -149,6 +164,12 @@ MediaPane::MediaPane(QWidget *parent)
 
     m_speedBox->setObjectName(QStringLiteral("speedBox"));
     setName(m_speedBox, tr("播放速度"));
+    // On Linux a combo box is named by its current item; a screen reader
+    // names it by the label it is the buddy of.
+    auto *speedLabel = new QLabel(tr("速度"), this);
+    speedLabel->setObjectName(QStringLiteral("speedLabel"));
+    speedLabel->setAccessibleName(tr("播放速度"));
+    speedLabel->setBuddy(m_speedBox);
     for (const double speed : kSpeeds)
         m_speedBox->addItem(QStringLiteral("%1×").arg(speed));
     m_speedBox->setCurrentIndex(kNormalSpeed);
@@ -167,6 +188,7 @@ MediaPane::MediaPane(QWidget *parent)
     bottom->addWidget(m_statusLine, 1);
     bottom->addWidget(m_muteButton);
     bottom->addWidget(m_volumeSlider);
+    bottom->addWidget(speedLabel);
     bottom->addWidget(m_speedBox);
 
     auto *layout = new QVBoxLayout(this);
@@ -445,6 +467,9 @@ void MediaPane::showPosition(qint64 position)
 void MediaPane::showTime()
 {
     m_timeLabel->setText(QStringLiteral("%1 / %2").arg(formatTime(m_position), formatTime(m_playback->duration())));
+    const QString spoken = tr("播放时间：已播放 %1，共 %2").arg(spokenTime(m_position), spokenTime(m_playback->duration()));
+    if (spoken != m_timeLabel->accessibleName())
+        m_timeLabel->setAccessibleName(spoken);
 }
 
 void MediaPane::showVolume()
