@@ -5,6 +5,8 @@
 // timer meanwhile.
 //   clipbench [RUNS]    (default 50)
 #include "media/playback.h"
+#include "percentile.h"
+#include "sinkprobe.h"
 #include "testserver.h"
 
 #include <QCoreApplication>
@@ -28,12 +30,6 @@ void handoff(GstElement *, GstBuffer *, GstPad *, gpointer)
 {
     qint64 none = -1;
     firstSample.compare_exchange_strong(none, benchClock.nsecsElapsed());
-}
-
-double percentile(QVector<double> values, double p)
-{
-    std::sort(values.begin(), values.end());
-    return values.isEmpty() ? 0 : values.at(qMin(values.size() - 1, int(p * values.size())));
 }
 
 } // namespace
@@ -74,11 +70,8 @@ int main(int argc, char **argv)
         playback.setSource(url);
         playback.play();
         const qint64 called = benchClock.nsecsElapsed();
-        if (i == 0) { // connects the probe; not counted
-            GstElement *probe = gst_bin_get_by_name(GST_BIN(playback.audioSink()), "probe");
-            g_signal_connect(probe, "handoff", G_CALLBACK(handoff), nullptr);
-            gst_object_unref(probe);
-        }
+        if (i == 0) // connects the probe; not counted
+            connectProbe(&playback, G_CALLBACK(handoff), nullptr);
         const bool heard = QTest::qWaitFor([] { return firstSample >= 0; }, 10000);
         QTest::qWait(100);
         ticker.stop();

@@ -3,6 +3,7 @@
 #   bench.sh [--quick]          the page scanner; --quick skips the slowest QRegExp runs
 #   bench.sh --fetch [CASE...]  hostile answers to a page fetch
 #   bench.sh --clips [RUNS]     what a change of clip costs, on Qt 5 and on Qt 6
+#   bench.sh --smart [RUNS]     what smart speed saves and costs
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 if [ "${1:-}" = --clips ]; then
@@ -17,6 +18,10 @@ if [ "${1:-}" = --clips ]; then
 fi
 bash "$root/scripts/deps.sh" run
 bash "$root/scripts/build.sh" "$root/build-release" -DCMAKE_BUILD_TYPE=Release
+if [ "${1:-}" = --smart ]; then
+  shift
+  exec "$root/build-release/bench/smartbench" "$@"
+fi
 if [ "${1:-}" = --fetch ]; then
   shift
   QT_QPA_PLATFORM=offscreen exec "$root/build-release/bench/fetchbench" "$@"

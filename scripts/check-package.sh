@@ -15,7 +15,7 @@ depends="$(dpkg-deb -f "$deb" Depends)"
 case "$depends" in
   *multimedia*) echo "the package still depends on QtMultimedia: $depends"; exit 1 ;;
 esac
-for needed in gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-alsa libgstreamer1.0-0 libgstreamer-plugins-base1.0-0 fonts-wqy-microhei libqt5widgets5; do
+for needed in gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-alsa libgstreamer1.0-0 libgstreamer-plugins-base1.0-0 libebur128-1 fonts-wqy-microhei libqt5widgets5; do
   case "$depends" in
     *"$needed"*) ;;
     *) echo "the package does not depend on $needed: $depends"; exit 1 ;;

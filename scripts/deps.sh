@@ -7,7 +7,7 @@ set -euo pipefail
 run_packages=(
   build-essential cmake pkg-config
   qtbase5-dev qtbase5-dev-tools zlib1g-dev
-  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libebur128-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-alsa
   fonts-wqy-microhei
 )

@@ -1,6 +1,7 @@
 #include "media/mediapane.h"
 #include "media/mprisservice.h"
 
+#include "sinkprobe.h"
 #include "stallmeter.h"
 #include "testserver.h"
 
@@ -38,16 +39,7 @@ public:
                               "fakesink name=probe sync=true signal-handoffs=true");
     }
 
-    bool attach(Playback *playback)
-    {
-        GstElement *bin = playback->audioSink();
-        GstElement *probe = bin && GST_IS_BIN(bin) ? gst_bin_get_by_name(GST_BIN(bin), "probe") : nullptr;
-        if (!probe)
-            return false;
-        g_signal_connect(probe, "handoff", G_CALLBACK(&SinkProbe::handoff), this);
-        gst_object_unref(probe);
-        return true;
-    }
+    bool attach(Playback *playback) { return connectProbe(playback, G_CALLBACK(&SinkProbe::handoff), this); }
 
     int buffers() const
     {
@@ -322,7 +314,7 @@ void TestMediaPane::unreachableAddressShowsErrorInPane()
     QVERIFY(!pane.findChild<QAbstractSlider *>(QStringLiteral("positionSlider"))->isEnabled());
     // Too narrow for the whole line: cut short with an ellipsis.
     auto *label = pane.findChild<QLabel *>(QStringLiteral("statusLabel"));
-    pane.resize(pane.width() - label->width() + label->fontMetrics().horizontalAdvance(line) / 2, pane.height());
+    label->resize(label->fontMetrics().horizontalAdvance(line) / 2, label->height());
     QTRY_VERIFY2(label->text().endsWith(QChar(0x2026)) && line.startsWith(label->text().chopped(1)), qPrintable(label->text()));
 
     // The play button tries the clip again; the next good address plays,

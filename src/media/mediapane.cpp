@@ -1,6 +1,7 @@
 #include "media/mediapane.h"
 
 #include "media/mprisservice.h"
+#include "media/smartspeed.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -45,6 +46,12 @@ QString spokenTime(qint64 ms)
     if (seconds >= 60)
         words += MediaPane::tr("%1 分 ").arg((seconds / 60) % 60);
     return words + MediaPane::tr("%1 秒").arg(seconds % 60);
+}
+
+// Time saved: tenths of seconds count while it is short.
+QString savedTime(qint64 ms)
+{
+    return ms < 60000 ? MediaPane::tr("%1 秒").arg(ms / 1000.0, 0, 'f', 1) : spokenTime(ms);
 }
 
 QString errorReason(Playback::Error error)
@@ -125,6 +132,8 @@ MediaPane::MediaPane(QWidget *parent)
     , m_positionSlider(new QSlider(Qt::Horizontal, this))
     , m_timeLabel(new QLabel(this))
     , m_statusLine(new StatusLine(this))
+    , m_skipButton(new QToolButton(this))
+    , m_boostButton(new QToolButton(this))
     , m_muteButton(new QToolButton(this))
     , m_volumeSlider(new QSlider(Qt::Horizontal, this))
     , m_speedBox(new QComboBox(this))
@@ -152,6 +161,20 @@ MediaPane::MediaPane(QWidget *parent)
     m_timeLabel->setObjectName(QStringLiteral("timeLabel"));
     m_timeLabel->setAccessibleDescription(tr("已播放的时间 / 音频的总时长"));
     m_statusLine->setObjectName(QStringLiteral("statusLabel"));
+
+    // Acted on when toggled, which is also how a screen reader switches them.
+    const std::pair<QToolButton *, QString> switches[] = {{m_skipButton, QStringLiteral("skipSilenceButton")},
+                                                          {m_boostButton, QStringLiteral("voiceBoostButton")}};
+    for (const auto &[button, name] : switches) {
+        button->setObjectName(name);
+        button->setCheckable(true);
+        button->setAutoRaise(true);
+        button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    }
+    m_skipButton->setText(tr("跳过静音"));
+    m_boostButton->setText(tr("人声增强"));
+    setName(m_boostButton, tr("人声增强"));
+    m_boostButton->setToolTip(tr("人声增强：把人声调到统一的响度，并去掉低频噪声"));
 
     m_muteButton->setObjectName(QStringLiteral("muteButton"));
     m_muteButton->setAutoRaise(true);
@@ -182,20 +205,24 @@ MediaPane::MediaPane(QWidget *parent)
     top->addWidget(m_positionSlider, 1);
     top->addWidget(m_timeLabel);
 
-    auto *bottom = new QHBoxLayout;
-    bottom->setContentsMargins(0, 0, 0, 0);
-    bottom->setSpacing(4);
-    bottom->addWidget(m_statusLine, 1);
-    bottom->addWidget(m_muteButton);
-    bottom->addWidget(m_volumeSlider);
-    bottom->addWidget(speedLabel);
-    bottom->addWidget(m_speedBox);
+    auto *middle = new QHBoxLayout;
+    middle->setContentsMargins(0, 0, 0, 0);
+    middle->setSpacing(4);
+    middle->addWidget(m_skipButton);
+    middle->addWidget(m_boostButton);
+    middle->addStretch(1);
+    middle->addWidget(m_muteButton);
+    middle->addWidget(m_volumeSlider);
+    middle->addWidget(speedLabel);
+    middle->addWidget(m_speedBox);
 
+    // The status line has a row of its own: it is what a failure says.
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(2, 2, 2, 2);
     layout->setSpacing(2);
     layout->addLayout(top);
-    layout->addLayout(bottom);
+    layout->addLayout(middle);
+    layout->addWidget(m_statusLine);
 
     connect(m_playButton, &QToolButton::clicked, this, &MediaPane::togglePlay);
     connect(m_stopButton, &QToolButton::clicked, this, &MediaPane::stop);
@@ -206,6 +233,10 @@ MediaPane::MediaPane(QWidget *parent)
             seekTo(m_positionSlider->sliderPosition());
     });
     connect(m_volumeSlider, &QSlider::valueChanged, m_playback, &Playback::setVolume);
+    SmartSpeed *smart = m_playback->smartSpeed();
+    connect(m_skipButton, &QToolButton::toggled, smart, &SmartSpeed::setSkipSilence);
+    connect(m_boostButton, &QToolButton::toggled, smart, &SmartSpeed::setBoostVoice);
+    connect(smart, &SmartSpeed::savedChanged, this, &MediaPane::showSaved);
     connect(m_muteButton, &QToolButton::clicked, this, [this] { m_playback->setMuted(!m_playback->isMuted()); });
     connect(m_speedBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this] {
         applySpeed();
@@ -239,6 +270,7 @@ MediaPane::MediaPane(QWidget *parent)
 
     showState(m_playback->state());
     showVolume();
+    showSaved();
     showTime();
     if (!m_playback->isAvailable())
         setClipStatus(errorReason(Playback::Error::ServiceMissing),
@@ -470,6 +502,14 @@ void MediaPane::showTime()
     const QString spoken = tr("播放时间：已播放 %1，共 %2").arg(spokenTime(m_position), spokenTime(m_playback->duration()));
     if (spoken != m_timeLabel->accessibleName())
         m_timeLabel->setAccessibleName(spoken);
+}
+
+void MediaPane::showSaved()
+{
+    const SmartSpeed *smart = m_playback->smartSpeed();
+    setName(m_skipButton, tr("跳过静音"));
+    m_skipButton->setToolTip(tr("跳过静音：缩短说话间的停顿\n已节省 %1（本音频），共 %2（自启动以来）")
+                                 .arg(savedTime(smart->savedInClipMs()), savedTime(smart->savedMs())));
 }
 
 void MediaPane::showVolume()

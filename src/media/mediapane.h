@@ -81,6 +81,7 @@ private:
     void showPosition(qint64 position);
     void showTime();
     void showVolume();
+    void showSaved();
     void applySpeed();
     void setClipStatus(const QString &text, const QString &toolTip = QString());
     void refreshStatus();
@@ -91,6 +92,8 @@ private:
     QSlider *m_positionSlider;
     QLabel *m_timeLabel;
     StatusLine *m_statusLine;
+    QToolButton *m_skipButton;  // smart speed: pauses shortened
+    QToolButton *m_boostButton; // and the voice evened out
     QToolButton *m_muteButton;
     QSlider *m_volumeSlider;
     QComboBox *m_speedBox;

@@ -1,6 +1,7 @@
 #include "media/playback.h"
 
 #include "media/clipsource.h"
+#include "media/smartspeed.h"
 
 #include <QNetworkAccessManager>
 #include <QSocketNotifier>
@@ -80,10 +81,12 @@ Playback::Playback(QObject *parent)
     , m_sinkDescription(qEnvironmentVariable("BRIMWOLD_AUDIO_SINK"))
     , m_ticker(new QTimer(this))
     , m_network(new QNetworkAccessManager(this))
+    , m_smart(new SmartSpeed(this))
     , m_limits(clipLimits())
 {
     m_ticker->setInterval(kTickMs);
     connect(m_ticker, &QTimer::timeout, this, &Playback::tick);
+    connect(this, &Playback::positionChanged, m_smart, &SmartSpeed::reached);
 
     GError *error = nullptr;
     if (!gst_init_check(nullptr, nullptr, &error)) {
@@ -103,7 +106,7 @@ Playback::Playback(QObject *parent)
     if (!tempo)
         m_missing = QStringLiteral("scaletempo");
     else
-        g_object_set(m_pipeline, "audio-filter", tempo, nullptr);
+        g_object_set(m_pipeline, "audio-filter", m_smart->audioFilter(tempo), nullptr);
     g_object_set(m_pipeline, "flags", kAudioOnly, nullptr);
     g_signal_connect(m_pipeline, "source-setup", G_CALLBACK(&Playback::sourceSetup), this);
 
@@ -155,56 +158,6 @@ GstElement *Playback::audioSink() const
     return sink;
 }
 
-bool Playback::isAvailable() const
-{
-    return m_missing.isEmpty();
-}
-
-QString Playback::missingElement() const
-{
-    return m_missing;
-}
-
-QUrl Playback::source() const
-{
-    return m_source;
-}
-
-Playback::State Playback::state() const
-{
-    return m_state;
-}
-
-Playback::Status Playback::status() const
-{
-    return m_status;
-}
-
-qint64 Playback::duration() const
-{
-    return m_duration;
-}
-
-bool Playback::isSeekable() const
-{
-    return m_seekable;
-}
-
-int Playback::volume() const
-{
-    return m_volume;
-}
-
-bool Playback::isMuted() const
-{
-    return m_muted;
-}
-
-double Playback::rate() const
-{
-    return m_rate;
-}
-
 void Playback::setSource(const QUrl &url)
 {
     stopPipeline();
@@ -242,6 +195,7 @@ void Playback::setSource(const QUrl &url)
 void Playback::startClip()
 {
     m_clip = new ClipSource(m_network, m_source, m_limits, this);
+    m_smart->setClip(m_clip);
     connect(m_clip, &ClipSource::sizeKnown, this, [this] {
         if (m_phase == Phase::Ready || m_phase == Phase::Seeking)
             readDuration();
@@ -255,6 +209,7 @@ void Playback::discardClip()
     if (!m_clip)
         return;
     ClipSource *clip = std::exchange(m_clip, nullptr);
+    m_smart->setClip(nullptr);
     clip->disconnect(this);
     clip->release();
     clip->deleteLater();
@@ -672,7 +627,7 @@ qint64 Playback::position() const
 {
     gint64 ns = -1;
     if (m_phase == Phase::Ready && gst_element_query_position(m_pipeline, GST_FORMAT_TIME, &ns) && ns >= 0)
-        return toMs(ns);
+        return m_smart->clipMs(toMs(ns)); // less what was cut, as played
     return m_position;
 }
 

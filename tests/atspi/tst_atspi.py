@@ -192,11 +192,11 @@ def run(rows, program):
     pyatspi.Registry.generateMouseEvent(box.x + box.width // 2, box.y + box.height - 5, "b1c")
     rows.check("a click on the list's empty part focuses it", wait_for(lambda: focus and focus[-1] == "文章"), focus)
     del focus[:]
-    for _ in range(8):
+    for _ in range(10):
         count = len(focus)
         press(TAB)
         wait_for(lambda: len(focus) > count, 5)
-    expected = ["相关文章", "音频", "暂停", "停止", "播放位置", "静音", "音量", "1×"]
+    expected = ["相关文章", "音频", "暂停", "停止", "播放位置", "跳过静音", "人声增强", "静音", "音量", "1×"]
     rows.check("Tab visits the lists and the pane's controls in order", focus == expected, focus)
 
     # The speed, changed from the keyboard.

@@ -1,0 +1,34 @@
+#ifndef SMARTFILTER_H
+#define SMARTFILTER_H
+
+#include <QtGlobal>
+
+#include <memory>
+
+class SpeechState;
+
+typedef struct _GstElement GstElement;
+
+// The element in the player's audio filter, ahead of scaletempo, that
+// shortens the pauses a SpeechState has planned and brings the voice to
+// the loudness it measured (a gentle high-pass, the gain, a limiter for
+// the peaks the gain would push over). Whatever it cuts, it plays on
+// without a gap, each cut faded at both ends; what it plays is timed in
+// the clip's time less what it has cut since the pipeline last started or
+// sought, and clipUs() tells the clip's time back from that. Both switches
+// may change while it plays; the gain ramps.
+namespace SmartFilter {
+
+GstElement *create();
+// Whose plan and loudness to follow: set while the pipeline is stopped.
+void setState(GstElement *filter, std::shared_ptr<SpeechState> state);
+void setSkipSilence(GstElement *filter, bool on);
+void setBoostVoice(GstElement *filter, bool on);
+qint64 clipUs(GstElement *filter, qint64 playedUs);
+// The listening time saved by the cuts that end at or before this clip
+// time and were not counted before.
+qint64 takeSavedUs(GstElement *filter, qint64 clipUs);
+
+} // namespace SmartFilter
+
+#endif // SMARTFILTER_H

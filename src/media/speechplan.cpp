@@ -1,0 +1,170 @@
+#include "media/speechplan.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace SpeechPlan {
+
+namespace {
+
+constexpr qint64 kKeptBaseUs = 150000;
+constexpr qint64 kMostKeptUs = 600000;
+constexpr double kLowestDb = -120;
+constexpr double kClearRangeDb = 12;   // between the voice and the quiet, for pauses to be clear
+constexpr double kLoudestQuietDb = -38; // louder is never a pause: a music bed, a steady tone
+constexpr double kSoftOverFloorDb = 6;
+constexpr std::size_t kWarmUpFrames = 300; // 3 s
+constexpr double kMostBoostDb = 12;
+
+} // namespace
+
+Kept kept(qint64 pauseUs)
+{
+    if (pauseUs < kShortestPauseUs)
+        return {pauseUs, 0};
+    const qint64 keep = std::min({pauseUs, kMostKeptUs, kKeptBaseUs + (pauseUs - kKeptBaseUs) / 5});
+    // The next word's start matters more than the last one's end.
+    const qint64 after = keep * 2 / 5;
+    return {after, keep - after};
+}
+
+void Levels::add(double db)
+{
+    const int bin = int(std::floor((std::max(db, kLowestDb) - kLowestDb) * 2));
+    ++m_bins[std::size_t(std::clamp(bin, 0, kBins - 1))];
+    ++m_count;
+}
+
+double Levels::percentile(double fraction) const
+{
+    if (m_count == 0)
+        return kLowestDb;
+    const int wanted = std::max(1, int(std::ceil(fraction * m_count)));
+    int seen = 0;
+    for (int bin = 0; bin < kBins; ++bin) {
+        seen += m_bins[std::size_t(bin)];
+        if (seen >= wanted)
+            return kLowestDb + (bin + 0.5) / 2;
+    }
+    return 0;
+}
+
+double Levels::threshold() const
+{
+    const double quiet = floor();
+    const double range = speech() - quiet;
+    if (m_count == 0 || range < kClearRangeDb)
+        return -std::numeric_limits<double>::infinity();
+    return std::min(quiet + std::max(kSoftOverFloorDb, 0.35 * range), kLoudestQuietDb);
+}
+
+double Levels::softLevel() const
+{
+    return std::min(floor() + kSoftOverFloorDb, threshold());
+}
+
+void PausePlanner::addFrame(double db)
+{
+    m_db.push_back(float(std::max(db, kLowestDb)));
+    m_levels.add(db);
+    if (m_db.size() >= kWarmUpFrames)
+        decide();
+}
+
+void PausePlanner::finish()
+{
+    m_finished = true;
+    decide();
+    if (m_quietFrom >= 0)
+        plan(std::size_t(m_quietFrom), m_db.size());
+    m_quietFrom = -1;
+}
+
+// Each frame is judged once, by the threshold known when it is reached; a
+// quiet run is planned when the next sound (or the end) closes it.
+void PausePlanner::decide()
+{
+    const double threshold = m_levels.threshold();
+    for (; m_decided < m_db.size(); ++m_decided) {
+        const bool quiet = m_db[m_decided] < threshold;
+        if (quiet && m_quietFrom < 0) {
+            m_quietFrom = (long long)m_decided;
+        } else if (!quiet && m_quietFrom >= 0) {
+            plan(std::size_t(m_quietFrom), m_decided);
+            m_quietFrom = -1;
+        }
+    }
+}
+
+// The soft start of the next word and the soft end of the last one belong
+// to them, not to the pause.
+void PausePlanner::plan(std::size_t first, std::size_t end)
+{
+    const double soft = m_levels.softLevel();
+    while (end > first && m_db[end - 1] >= soft)
+        --end;
+    while (first < end && m_db[first] >= soft)
+        ++first;
+    const qint64 startUs = qint64(first) * kFrameUs;
+    const qint64 lengthUs = qint64(end - first) * kFrameUs;
+    if (lengthUs < kShortestPauseUs)
+        return;
+    const Kept keep = kept(lengthUs);
+    m_cuts.push_back({startUs + keep.afterUs, startUs + lengthUs - keep.beforeUs});
+}
+
+void CutMap::restart()
+{
+    m_entries.clear();
+    m_cutUs = 0;
+}
+
+void CutMap::add(qint64 playedUs, qint64 lengthUs, double rate)
+{
+    if (lengthUs <= 0)
+        return;
+    m_cutUs += lengthUs;
+    m_entries.push_back({playedUs, lengthUs, playedUs + m_cutUs, rate > 0 ? rate : 1.0, false});
+}
+
+qint64 CutMap::clipUs(qint64 playedUs) const
+{
+    qint64 clip = playedUs;
+    for (const Entry &entry : m_entries) {
+        if (entry.playedUs > playedUs)
+            break;
+        clip += entry.lengthUs;
+    }
+    return clip;
+}
+
+qint64 CutMap::takeSavedUs(qint64 clipUs)
+{
+    qint64 saved = 0;
+    for (Entry &entry : m_entries) {
+        if (entry.clipEndUs > clipUs)
+            break;
+        if (!entry.counted) {
+            entry.counted = true;
+            saved += qint64(double(entry.lengthUs) / entry.rate);
+        }
+    }
+    return saved;
+}
+
+double boostGainDb(double integratedLufs, int channels)
+{
+    if (!std::isfinite(integratedLufs))
+        return 0;
+    const double target = channels >= 2 ? -16.0 : -19.0;
+    return std::min(target - integratedLufs, kMostBoostDb);
+}
+
+double limiterGain(double peak, double gainDb)
+{
+    const double boosted = peak * toLinear(gainDb);
+    const double ceiling = toLinear(kCeilingDb);
+    return boosted > ceiling ? ceiling / boosted : 1.0;
+}
+
+} // namespace SpeechPlan
