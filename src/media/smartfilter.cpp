@@ -7,6 +7,7 @@
 #include <QMutexLocker>
 
 #include <atomic>
+#include <utility>
 #include <cmath>
 #include <vector>
 
@@ -202,14 +203,14 @@ float SmartProcessor::shape(float sample, int channel, double limit)
 GstBuffer *SmartProcessor::process(GstBuffer *input)
 {
     std::shared_ptr<SpeechState> state;
+    bool newClip = false;
     {
         QMutexLocker lock(&m_lock);
         state = m_state;
-        if (m_newClip && state) {
-            m_newClip = false;
-            beginClip(state.get(), boost);
-        }
+        newClip = std::exchange(m_newClip, false) && state;
     }
+    if (newClip) // without the lock: the GUI thread asks for the clip's time meanwhile
+        beginClip(state.get(), boost);
     if (!m_timed || m_channels <= 0 || !GST_BUFFER_PTS_IS_VALID(input) || !state || (idle() && m_cutUs == 0)) {
         m_fresh = false;
         return input;
