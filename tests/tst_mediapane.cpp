@@ -402,6 +402,7 @@ void TestMediaPane::controls_data()
     QTest::newRow("the sound server asks for a pause") << "play button, sink asks PAUSED" << "state" << "Paused";
     QTest::newRow("and lets it go on") << "play button, sink asks PAUSED, sink asks PLAYING" << "state" << "Playing";
     QTest::newRow("a pause of the user's own stays") << "sink asks PLAYING" << "state" << "Paused";
+    QTest::newRow("a go-ahead while playing changes nothing") << "play button, sink asks PLAYING" << "state" << "Playing";
     QTest::newRow("early pause on the next clip") << "slow clip early pause" << "state" << "Paused";
 }
 
