@@ -185,7 +185,7 @@ void TestSmartSpeed::initTestCase()
         return clip;
     };
     add(QStringLiteral("quiet"), voice(-29.3, 1).spike(0.5)); // with a peak the gain would push over
-    add(QStringLiteral("loud"), voice(-7.3, 1));
+    add(QStringLiteral("loud"), voice(-7.3, 1).spike(0.98));
     add(QStringLiteral("target"), voice(-18.3, 1));
     add(QStringLiteral("very-quiet"), voice(-44.3, 1));
     add(QStringLiteral("quiet-stereo"), voice(-27.3, 2));
@@ -219,6 +219,7 @@ void TestSmartSpeed::smartSpeed_data()
                                                              << "2000";
     QTest::newRow("a quiet voice is raised to -19 LUFS") << "quiet" << "boost" << 1.0 << "" << "loudness" << "-19";
     QTest::newRow("a loud voice is turned down") << "loud" << "boost" << 1.0 << "" << "loudness" << "-19";
+    QTest::newRow("shortened pauses leave the level as it is") << "loud" << "skip" << 1.0 << "" << "peak" << "0.98";
     QTest::newRow("a voice at the target is left as it is") << "target" << "boost" << 1.0 << "" << "loudness" << "-19";
     QTest::newRow("a very quiet voice gets 12 dB at most") << "very-quiet" << "boost" << 1.0 << "" << "loudness" << "-33";
     QTest::newRow("a stereo voice is raised to -16 LUFS") << "quiet-stereo" << "boost" << 1.0 << "" << "loudness" << "-16";
@@ -398,6 +399,11 @@ void TestSmartSpeed::smartSpeed()
         for (const float sample : heard)
             peak = std::max(peak, std::fabs(sample));
         QVERIFY2(peak <= SpeechPlan::toLinear(SpeechPlan::kCeilingDb) + 1e-4, qPrintable(QString::number(peak)));
+    } else if (what == QLatin1String("peak")) {
+        float peak = 0;
+        for (const float sample : heard)
+            peak = std::max(peak, std::fabs(sample));
+        QVERIFY2(qAbs(peak - expected.toFloat()) < 0.01f, qPrintable(QString::number(peak)));
     } else if (what == QLatin1String("goes on from")) {
         QVERIFY(toggledAt >= expected.toLongLong());
         QVERIFY2(afterToggle > toggledAt && afterToggle < toggledAt + 400,
