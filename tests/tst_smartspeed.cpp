@@ -409,6 +409,12 @@ void TestSmartSpeed::smartSpeed()
         QVERIFY2(afterToggle > toggledAt && afterToggle < toggledAt + 400,
                  qPrintable(QStringLiteral("%1 ms, then %2 ms").arg(toggledAt).arg(afterToggle)));
         QVERIFY2(savedMs >= cutOf(1000), qPrintable(QString::number(savedMs)));
+        // The voice, louder than the target, is turned down from then on.
+        const std::vector<Burst> loud = bursts(heard, rate, channels, 0.02);
+        QVERIFY(loud.size() >= 2);
+        const double before = rmsDb(heard, rate, channels, loud.front().start + 0.05, loud.front().end - 0.05);
+        const double after = rmsDb(heard, rate, channels, loud.back().start + 0.05, loud.back().end - 0.05);
+        QVERIFY2(after < before - 4, qPrintable(QStringLiteral("%1 dB, then %2 dB").arg(before).arg(after)));
     } else {
         QFAIL(qPrintable(what));
     }
