@@ -225,6 +225,8 @@ void TestSmartSpeed::smartSpeed_data()
     QTest::newRow("a stereo voice is raised to -16 LUFS") << "quiet-stereo" << "boost" << 1.0 << "" << "loudness" << "-16";
     QTest::newRow("both switched on mid-clip: the position goes on")
         << "speech" << "" << 1.0 << "switch on at 1500" << "goes on from" << "1500";
+    QTest::newRow("a boost switched on mid-tone ramps the level up") << "steady" << "" << 1.0 << "switch on at 1500"
+                                                                     << "no jump" << "1.2";
     QTest::newRow("a screen reader's Toggle action switches it") << "speech" << "skip by accessible action" << 1.0 << ""
                                                                  << "saved" << allCuts;
     QTest::newRow("the switches stay for the next clip") << "speech" << "skip" << 1.0 << "next clip" << "saved" << allCuts;
@@ -415,6 +417,19 @@ void TestSmartSpeed::smartSpeed()
         const double before = rmsDb(heard, rate, channels, loud.front().start + 0.05, loud.front().end - 0.05);
         const double after = rmsDb(heard, rate, channels, loud.back().start + 0.05, loud.back().end - 0.05);
         QVERIFY2(after < before - 4, qPrintable(QStringLiteral("%1 dB, then %2 dB").arg(before).arg(after)));
+    } else if (what == QLatin1String("no jump")) {
+        // A tone's own largest step grows with its level; a gain that jumps
+        // steps further than the louder tone ever does.
+        float peak = 0;
+        float largest = 0;
+        for (std::size_t n = 1; n < heard.size() / std::size_t(channels); ++n) {
+            const float sample = heard[n * std::size_t(channels)];
+            peak = std::max(peak, std::fabs(sample));
+            largest = std::max(largest, std::fabs(sample - heard[(n - 1) * std::size_t(channels)]));
+        }
+        const double ownStep = 2 * peak * std::sin(M_PI * 440 / rate);
+        QVERIFY2(peak > 2 * SpeechPlan::toLinear(-30), qPrintable(QString::number(peak)));
+        QVERIFY2(largest < ownStep * expected.toDouble(), qPrintable(QStringLiteral("%1 against %2").arg(largest).arg(ownStep)));
     } else {
         QFAIL(qPrintable(what));
     }
