@@ -191,6 +191,7 @@ void TestMediaPane::initTestCase()
     TestServer::Response whole = TestServer::ok(a.repeated(30), "audio/mpeg");
     whole.ignoreRanges = true;
     m_server.setResponse(QStringLiteral("/voice/long"), whole);
+    m_server.setResponse(QStringLiteral("/voice/hour"), TestServer::ok(a.repeated(1240), "audio/mpeg"));
     TestServer::Response slow = TestServer::ok(a.repeated(30), "audio/mpeg");
     slow.delayMs = 2000;
     m_server.setResponse(QStringLiteral("/voice/slow"), slow);
@@ -393,7 +394,9 @@ void TestMediaPane::controls_data()
     QTest::newRow("seek while playing") << "play button, seek 60" << "playing from" << "60";
     QTest::newRow("arrow key while playing") << "play button, Right" << "playing from" << "25";
     QTest::newRow("speed change while playing") << "play button, speed 2" << "playing from" << "20";
-    QTest::newRow("time") << "Home" << "time" << "0:00";
+    QTest::newRow("time") << "Home" << "time" << "0:00 | 0 秒";
+    QTest::newRow("time at a minute") << "seek 60" << "time" << "1:00 | 1 分 0 秒";
+    QTest::newRow("time past an hour") << "hour-long clip, seek 3661" << "time" << "1:01:01 | 1 小时 1 分 1 秒";
     QTest::newRow("a seek made as the clip ends plays from its target") << "play button, ended unseen, seek 30"
                                                                         << "playing from" << "30";
     QTest::newRow("twenty seeks in one turn end at the last") << "play button, twenty seeks" << "playing from" << "60";
@@ -479,8 +482,8 @@ void TestMediaPane::controls()
             pane.setProperty("URL", QVariant(address("/voice/slow")));
             play->click();
             QTRY_VERIFY_WITH_TIMEOUT(pane.canSeek(), 10000);
-        } else if (step == QLatin1String("stalling clip")) {
-            pane.setProperty("URL", QVariant(address("/voice/stalling")));
+        } else if (step == QLatin1String("stalling clip") || step == QLatin1String("hour-long clip")) {
+            pane.setProperty("URL", QVariant(address(step == QLatin1String("stalling clip") ? "/voice/stalling" : "/voice/hour")));
             play->click();
             QTRY_VERIFY_WITH_TIMEOUT(pane.canSeek(), 10000);
         } else if (step == QLatin1String("ended unseen")) {
@@ -559,7 +562,11 @@ void TestMediaPane::controls()
         const double pace = double(pane.playback()->position() - from) / double(wall.elapsed());
         QVERIFY2(qAbs(pace - expected.toDouble()) <= 0.15 * expected.toDouble(), qPrintable(QString::number(pace)));
     } else if (what == QLatin1String("time")) {
-        QCOMPARE(pane.findChild<QLabel *>(QStringLiteral("timeLabel"))->text().section(QLatin1Char(' '), 0, 0), expected);
+        // As shown, and as a screen reader says it.
+        const QLabel *time = pane.findChild<QLabel *>(QStringLiteral("timeLabel"));
+        QCOMPARE(time->text().section(QLatin1Char(' '), 0, 0), expected.section(QStringLiteral(" | "), 0, 0));
+        QCOMPARE(time->accessibleName().section(QStringLiteral("，"), 0, 0),
+                 QStringLiteral("播放时间：已播放 ") + expected.section(QStringLiteral(" | "), 1));
     } else if (what == QLatin1String("buffering, then playing from")) {
         // Shown at the target while it waits, and going on from there.
         QTRY_COMPARE_WITH_TIMEOUT(pane.statusText(), QStringLiteral("缓冲中…"), 10000);
@@ -630,6 +637,11 @@ void TestMediaPane::fitsTheLowerPaneWithNamedControls()
         QVERIFY2(control->toolTip().startsWith(control->accessibleName()), qPrintable(control->objectName()));
     }
     QVERIFY(!pane.findChild<QLabel *>(QStringLiteral("timeLabel"))->accessibleDescription().isEmpty());
+
+    // A screen reader hears the status line's text at once, in full.
+    const QString notice = QStringLiteral("无法打开文章：不是网页地址");
+    pane.showNotice(notice, QString(), MediaPane::Notice::Lasting);
+    QCOMPARE(pane.findChild<QLabel *>(QStringLiteral("statusLabel"))->accessibleDescription(), notice);
 }
 
 void TestMediaPane::desktopMediaControls_data()

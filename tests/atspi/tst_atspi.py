@@ -98,6 +98,19 @@ def press(keysym, times=1):
 TAB, DOWN = 0xFF09, 0xFF54
 
 
+def same_row(a, b):
+    return abs((a.y + a.height / 2) - (b.y + b.height / 2)) < min(a.height, b.height) / 2
+
+
+def reads_before(a, b):
+    """Whether box a comes before box b as one reads: a row above, or left of it in the same row."""
+    return b.x > a.x if same_row(a, b) else b.y + b.height / 2 > a.y + a.height / 2
+
+
+def extents(node):
+    return node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+
+
 def row_heights(clip_list):
     return {item.queryComponent().getExtents(pyatspi.DESKTOP_COORDS).height for item in children(clip_list)}
 
@@ -137,6 +150,7 @@ def run(rows, program):
 
     descriptions = []
     focus = []  # what got the focus, in turn: a list's row counts as its list
+    focused_nodes = {}
 
     def described(event):
         descriptions.append(event.source.description if event.source else "")
@@ -149,6 +163,7 @@ def run(rows, program):
             node = node.parent
         if not focus or focus[-1] != node.name:
             focus.append(node.name)
+            focused_nodes[node.name] = node
 
     pyatspi.Registry.registerEventListener(described, "object:property-change:accessible-description")
     pyatspi.Registry.registerEventListener(focused, "object:state-changed:focused")
@@ -163,6 +178,12 @@ def run(rows, program):
     rows.check("the speed box is labelled 播放速度 and reads 1×",
                speed is not None and labels_of(speed) == ["播放速度"] and speed.name == "1×",
                speed and (labels_of(speed), speed.name))
+    label = next(rel.getTarget(0) for rel in speed.getRelationSet()
+                 if rel.getRelationType() == pyatspi.RELATION_LABELLED_BY)
+    label, box = extents(label), extents(speed)
+    rows.check("the speed box's label stands just before it",
+               same_row(label, box) and 0 <= box.x - (label.x + label.width) < 20,
+               ((label.x, label.y, label.width), (box.x, box.y)))
 
     # A click on "新书" fills the clip list and plays its first clip.
     click(next(item for item in children(lists["文章"]) if item.name == "新书"))
@@ -198,6 +219,9 @@ def run(rows, program):
         wait_for(lambda: len(focus) > count, 5)
     expected = ["相关文章", "音频", "暂停", "停止", "播放位置", "跳过静音", "人声增强", "静音", "音量", "1×"]
     rows.check("Tab visits the lists and the pane's controls in order", focus == expected, focus)
+    boxes = [extents(focused_nodes[name]) for name in focus]
+    misplaced = [(a, b) for a, b, ba, bb in zip(focus, focus[1:], boxes, boxes[1:]) if not reads_before(ba, bb)]
+    rows.check("each control Tab reaches stands after the one before it", not misplaced, misplaced)
 
     # The speed, changed from the keyboard.
     press(DOWN, 4)
