@@ -64,6 +64,7 @@ void TestSpeechPlan::pauses_data()
     QTest::newRow("a soft start of a word belongs to it") << "-12x40 -70x100 -55x4 -12x40 -70x200 -12x40" << true
                                                           << "528-1208 2048-3528";
     QTest::newRow("a steady tone") << "-30x600" << true << "";
+    QTest::newRow("a soft steady sound, quieter than any voice") << "-50x600" << true << "";
     QTest::newRow("a music bed under the voice") << "-12x40 -32x100 -12x40 -32x100 -12x40 -32x100" << true << "";
 }
 
