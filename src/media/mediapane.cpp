@@ -172,6 +172,7 @@ MediaPane::MediaPane(QWidget *parent)
         button->setToolButtonStyle(Qt::ToolButtonTextOnly);
     }
     m_skipButton->setText(tr("跳过静音"));
+    m_skipButton->setAccessibleName(tr("跳过静音")); // its tooltip also says what it saved
     m_boostButton->setText(tr("人声增强"));
     setName(m_boostButton, tr("人声增强"));
     m_boostButton->setToolTip(tr("人声增强：把人声调到统一的响度，并去掉低频噪声"));
@@ -507,7 +508,6 @@ void MediaPane::showTime()
 void MediaPane::showSaved()
 {
     const SmartSpeed *smart = m_playback->smartSpeed();
-    setName(m_skipButton, tr("跳过静音"));
     m_skipButton->setToolTip(tr("跳过静音：缩短说话间的停顿\n已节省 %1（本音频），共 %2（自启动以来）")
                                  .arg(savedTime(smart->savedInClipMs()), savedTime(smart->savedMs())));
 }

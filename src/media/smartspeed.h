@@ -32,9 +32,7 @@ public:
     // The current clip; null for none. Set while the player is stopped.
     void setClip(ClipSource *clip);
 
-    bool skipsSilence() const { return m_skip; }
     void setSkipSilence(bool on);
-    bool boostsVoice() const { return m_boost; }
     void setBoostVoice(bool on);
 
     // The analysis has heard the whole clip.

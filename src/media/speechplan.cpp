@@ -1,6 +1,7 @@
 #include "media/speechplan.h"
 
 #include <algorithm>
+#include <iterator>
 #include <limits>
 
 namespace SpeechPlan {
@@ -73,7 +74,6 @@ void PausePlanner::addFrame(double db)
 
 void PausePlanner::finish()
 {
-    m_finished = true;
     decide();
     if (m_quietFrom >= 0)
         plan(std::size_t(m_quietFrom), m_db.size());
@@ -116,38 +116,34 @@ void PausePlanner::plan(std::size_t first, std::size_t end)
 void CutMap::restart()
 {
     m_entries.clear();
-    m_cutUs = 0;
+    m_counted = 0;
 }
 
 void CutMap::add(qint64 playedUs, qint64 lengthUs, double rate)
 {
     if (lengthUs <= 0)
         return;
-    m_cutUs += lengthUs;
-    m_entries.push_back({playedUs, lengthUs, playedUs + m_cutUs, rate > 0 ? rate : 1.0, false});
+    const qint64 before = m_entries.empty() ? 0 : m_entries.back().cutUs;
+    m_entries.push_back({playedUs, lengthUs, before + lengthUs, rate > 0 ? rate : 1.0});
 }
 
+// Asked on every tick of the position: a search, however long the clip.
 qint64 CutMap::clipUs(qint64 playedUs) const
 {
-    qint64 clip = playedUs;
-    for (const Entry &entry : m_entries) {
-        if (entry.playedUs > playedUs)
-            break;
-        clip += entry.lengthUs;
-    }
-    return clip;
+    const auto after = std::upper_bound(m_entries.cbegin(), m_entries.cend(), playedUs,
+                                        [](qint64 played, const Entry &entry) { return played < entry.playedUs; });
+    return after == m_entries.cbegin() ? playedUs : playedUs + std::prev(after)->cutUs;
 }
 
+// Playback passes the cuts in order: those counted are the first ones.
 qint64 CutMap::takeSavedUs(qint64 clipUs)
 {
     qint64 saved = 0;
-    for (Entry &entry : m_entries) {
-        if (entry.clipEndUs > clipUs)
+    for (; m_counted < m_entries.size(); ++m_counted) {
+        const Entry &entry = m_entries[m_counted];
+        if (entry.playedUs + entry.cutUs > clipUs)
             break;
-        if (!entry.counted) {
-            entry.counted = true;
-            saved += qint64(double(entry.lengthUs) / entry.rate);
-        }
+        saved += qint64(double(entry.lengthUs) / entry.rate);
     }
     return saved;
 }

@@ -40,7 +40,6 @@ class Levels
 {
 public:
     void add(double db);
-    int count() const { return m_count; }
     double percentile(double fraction) const;
     double floor() const { return percentile(0.1); }  // the noise in the pauses
     double speech() const { return percentile(0.98); } // the voice, however few its words
@@ -66,7 +65,6 @@ public:
     // The clip has no more frames: a pause at its end is planned too.
     void finish();
     const std::vector<Cut> &cuts() const { return m_cuts; }
-    const Levels &levels() const { return m_levels; }
     qint64 decidedUs() const { return qint64(m_decided) * kFrameUs; }
 
 private:
@@ -77,7 +75,6 @@ private:
     Levels m_levels;
     std::size_t m_decided = 0;   // frames looked at
     long long m_quietFrom = -1;  // the quiet run under way
-    bool m_finished = false;
     std::vector<Cut> m_cuts;
 };
 
@@ -103,12 +100,11 @@ private:
     {
         qint64 playedUs;
         qint64 lengthUs;
-        qint64 clipEndUs;
+        qint64 cutUs; // in all, up to and with this one
         double rate;
-        bool counted;
     };
-    std::vector<Entry> m_entries;
-    qint64 m_cutUs = 0; // in all, since the restart
+    std::vector<Entry> m_entries; // in played order
+    std::size_t m_counted = 0;    // the first of them not yet counted as saved
 };
 
 // The gain that brings a voice of this integrated loudness (LUFS) to the
