@@ -1,11 +1,13 @@
 // libFuzzer target for the page scanner: arbitrary bytes become page text
-// as the program makes it, and are scanned and their title read. Inputs up to a few kilobytes
-// are also scanned with QRegExp, and any difference aborts.
+// as the program makes it, and are scanned and read as markup. Inputs up to
+// a few kilobytes are also scanned with QRegExp, and any difference aborts.
 #include "oracle.h"
+#include "pagereader.h"
 #include "pagescanner.h"
 
 #include <QByteArray>
 #include <QString>
+#include <QUrl>
 
 #include <cstdio>
 #include <cstdlib>
@@ -58,8 +60,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const PageScanner::Result result = PageScanner::scan(text, kHost);
     for (const PageScanner::LinkEntry &link : result.links)
         (void)PageScanner::linkAddress(link.address);
+    // The markup reading: bounded, whatever the page.
+    const PageReader::Page page = PageReader::page(text, kHost, QUrl());
+    if (page.voices.size() > PageReader::kMostEntries || page.links.size() > PageReader::kMostEntries)
+        differ("entries beyond the bound", text);
     // The article's title: bounded, and never half a character.
-    const QString title = PageScanner::articleTitle(text);
+    const QString title = PageReader::articleTitle(text);
     if (title.size() > 200 || (!title.isEmpty() && title.back().isHighSurrogate()))
         differ("title length", text);
     if (size <= kOracleLimit)

@@ -3,6 +3,7 @@
 
 #include "bringtofront.h"
 #include "media/mediapane.h"
+#include "pagereader.h"
 #include "pagescanner.h"
 
 #include <QClipboard>
@@ -224,8 +225,8 @@ void MainWindow::markPlayingClip()
 
 void MainWindow::showOpenFailure(const FetchFailure &failure, const QString &address)
 {
-    ui->axWidget->showNotice(tr("无法打开文章：%1").arg(failure.reason), failure.detail + QLatin1Char('\n') + address,
-                             MediaPane::Notice::UntilClipEvent);
+    const QString toolTip = failure.detail.isEmpty() ? address : failure.detail + QLatin1Char('\n') + address;
+    ui->axWidget->showNotice(tr("无法打开文章：%1").arg(failure.reason), toolTip, MediaPane::Notice::UntilClipEvent);
 }
 
 void MainWindow::funreply(QNetworkReply *reply)
@@ -245,19 +246,29 @@ void MainWindow::funreply(QNetworkReply *reply)
     if (fetchesInFlight == 0)
         ui->axWidget->clearNotice(MediaPane::Notice::Lasting);
 
-    pageText = PageScanner::pageText(fetch->takeBody());
-    if (pageText.isEmpty())
+    const QString text = PageScanner::pageText(fetch->takeBody());
+    const PageReader::Page page = PageReader::page(text, PageScanner::articleHost(articleBase), reply->url());
+    // A page that says there is no article is no page either.
+    if (page.kind == PageReader::Page::Kind::NoArticle) {
+        const QString opened = reply->request().url().toString();
+        warningLog() << "page holds no article:" << opened << page.notice;
+        showOpenFailure({page.notice, QString()}, opened);
+        return;
+    }
+    pageText = text;
+    for (const QString &warning : page.warnings)
+        warningLog().noquote() << warning;
+    if (page.kind == PageReader::Page::Kind::Empty)
         return;
 
-    const PageScanner::Result page = PageScanner::scan(pageText, PageScanner::articleHost(articleBase));
-    if (page.kind == PageScanner::PageKind::Voice) {
+    if (page.kind == PageReader::Page::Kind::Voice) {
         debugLog() << "true";
         // What the player shows of the clips: their names, and the article.
         QHash<QString, QString> names;
         for (const PageScanner::VoiceEntry &entry : page.voices)
             names.insert(voiceBase + entry.fileId, entry.name);
         if (!names.isEmpty())
-            ui->axWidget->setClipNames(names, PageScanner::articleTitle(pageText));
+            ui->axWidget->setClipNames(names, page.title);
         ui->listWidget_3->clear();
         voiceIds.clear();
         int counter = 0;

@@ -89,7 +89,8 @@ private:
     bool m_raw = false;
 };
 
-QNetworkReply *PageFetch::get(QNetworkAccessManager *manager, const QString &address, const FetchLimits &limits)
+QNetworkReply *PageFetch::get(QNetworkAccessManager *manager, const QString &address, const FetchLimits &limits,
+                              const QByteArray &referer)
 {
     QNetworkRequest request(QUrl(address, QUrl::TolerantMode));
     // Qt 5 follows no redirect by default, and a redirect notice taken for
@@ -97,6 +98,8 @@ QNetworkReply *PageFetch::get(QNetworkAccessManager *manager, const QString &add
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     // Asking ourselves keeps Qt from inflating the body.
     request.setRawHeader("Accept-Encoding", "gzip, deflate");
+    if (!referer.isEmpty())
+        request.setRawHeader("Referer", referer);
     QSet<const QNetworkReply *> ahead; // earlier requests to the same host still running
 #if QT_VERSION < QT_VERSION_CHECK(6, 3, 0)
     for (const QNetworkReply *other : manager->findChildren<QNetworkReply *>(QString(), Qt::FindDirectChildrenOnly)) {

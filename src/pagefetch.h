@@ -48,8 +48,10 @@ class PageFetch : public QObject
 public:
     // Issues the GET; the fetch lives as a child of the reply it returns.
     // The request is aborted after limits.idleMs without data, and after
-    // limits.totalMs in all.
-    static QNetworkReply *get(QNetworkAccessManager *manager, const QString &address, const FetchLimits &limits);
+    // limits.totalMs in all. A referer, if given, is sent as a browser
+    // sends it from the page that links there.
+    static QNetworkReply *get(QNetworkAccessManager *manager, const QString &address, const FetchLimits &limits,
+                              const QByteArray &referer = QByteArray());
     static PageFetch *of(const QNetworkReply *reply);
     ~PageFetch() override;
 

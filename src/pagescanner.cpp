@@ -1,7 +1,6 @@
 #include "pagescanner.h"
 
 #include <QByteArray>
-#include <QHash>
 #include <QtAlgorithms>
 #include <QRegExp>
 #include <QUrl>
@@ -102,114 +101,7 @@ Match anchorByRegExp(const QString &text, int from, const QString &host)
     return m;
 }
 
-const QLatin1String kMeta("<meta");
-const QLatin1String kTitleOpen("<title");
-const QLatin1String kTitleClose("</title");
-constexpr int kTitleMost = 200;
-
-// The value of attribute `name` in the tag text, quoted either way, or a
-// null string.
-QString attribute(const QString &tag, QLatin1String name)
-{
-    for (int at = tag.indexOf(name); at >= 0; at = tag.indexOf(name, at + 1)) {
-        const int quote = at + name.size() + 1;
-        if (at == 0 || !tag.at(at - 1).isSpace() || quote >= tag.size() || tag.at(quote - 1) != QLatin1Char('='))
-            continue;
-        const QChar mark = tag.at(quote);
-        if (mark != QLatin1Char('"') && mark != QLatin1Char('\''))
-            continue;
-        const int end = tag.indexOf(mark, quote + 1);
-        return end < 0 ? QString() : tag.mid(quote + 1, end - quote - 1);
-    }
-    return QString();
-}
-
-QString decodeEntities(const QString &text)
-{
-    static const QHash<QString, QString> named{
-        {QStringLiteral("amp"), QStringLiteral("&")},   {QStringLiteral("lt"), QStringLiteral("<")},
-        {QStringLiteral("gt"), QStringLiteral(">")},    {QStringLiteral("quot"), QStringLiteral("\"")},
-        {QStringLiteral("apos"), QStringLiteral("'")},  {QStringLiteral("nbsp"), QString(QChar(0xa0))},
-        {QStringLiteral("#39"), QStringLiteral("'")},
-    };
-    QString out;
-    out.reserve(text.size());
-    for (int i = 0; i < text.size(); ++i) {
-        // No entity is longer than ten characters: looking no further keeps
-        // a run of lone ampersands linear.
-        int semicolon = -1;
-        for (int j = i + 1; text.at(i) == QLatin1Char('&') && j < qMin(text.size(), i + 12); ++j) {
-            if (text.at(j) == QLatin1Char(';')) {
-                semicolon = j;
-                break;
-            }
-        }
-        if (semicolon < 0) {
-            out += text.at(i);
-            continue;
-        }
-        const QString name = text.mid(i + 1, semicolon - i - 1);
-        uint code = 0;
-        bool numeric = false;
-        if (name.startsWith(QLatin1String("#x")) || name.startsWith(QLatin1String("#X")))
-            code = name.mid(2).toUInt(&numeric, 16);
-        else if (name.startsWith(QLatin1Char('#')))
-            code = name.mid(1).toUInt(&numeric, 10);
-        if (numeric && code > 0 && code <= 0x10ffff && (code < 0xd800 || code > 0xdfff)) {
-            if (QChar::requiresSurrogates(code)) {
-                out += QChar(QChar::highSurrogate(code));
-                out += QChar(QChar::lowSurrogate(code));
-            } else {
-                out += QChar(code);
-            }
-        } else if (named.contains(name)) {
-            out += named.value(name);
-        } else {
-            out += text.at(i);
-            continue;
-        }
-        i = semicolon;
-    }
-    return out;
-}
-
-QString cleanTitle(const QString &raw)
-{
-    QString title = decodeEntities(raw).simplified();
-    if (title.size() > kTitleMost)
-        title.truncate(title.at(kTitleMost - 1).isHighSurrogate() ? kTitleMost - 1 : kTitleMost);
-    return title;
-}
-
 } // namespace
-
-QString articleTitle(const QString &text)
-{
-    // Each meta tag is read once, up to its end; a tag that never ends
-    // ends the search, as no later one could end either.
-    for (int at = find(text, kMeta, 0); at >= 0; at = find(text, kMeta, at)) {
-        const int end = text.indexOf(QLatin1Char('>'), at);
-        if (end < 0)
-            break;
-        const QString tag = text.mid(at, end - at);
-        at = end;
-        const QString property = attribute(tag, QLatin1String("property"));
-        if (property != QLatin1String("og:title") && attribute(tag, QLatin1String("name")) != QLatin1String("og:title"))
-            continue;
-        const QString title = cleanTitle(attribute(tag, QLatin1String("content")));
-        if (!title.isEmpty())
-            return title;
-    }
-    for (int at = find(text, kTitleOpen, 0); at >= 0; at = find(text, kTitleOpen, at + kTitleOpen.size())) {
-        const int after = at + kTitleOpen.size();
-        if (after < text.size() && text.at(after) != QLatin1Char('>') && !text.at(after).isSpace())
-            continue; // <titlebar> and the like
-        const int start = text.indexOf(QLatin1Char('>'), after);
-        const int close = start < 0 ? -1 : find(text, kTitleClose, start);
-        return close < 0 ? QString() : cleanTitle(text.mid(start + 1, close - start - 1));
-    }
-    return QString();
-}
 
 QString pageText(const QByteArray &body)
 {

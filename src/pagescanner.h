@@ -80,11 +80,6 @@ Match findVoiceEntry(const QString &text, int from);
 Match findAnchor(const QString &text, int from, const QString &host);
 Match findHref(const QString &anchorText);
 
-// The article's title: the content of its og:title meta element if it has
-// one, otherwise its <title>; entities decoded, whitespace runs made single
-// spaces and trimmed, at most 200 characters. Empty if it has neither.
-QString articleTitle(const QString &text);
-
 // The stored address of an accepted href value.
 QString linkAddress(const QString &hrefValue);
 // The row text of an anchor.

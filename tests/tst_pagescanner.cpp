@@ -1,3 +1,4 @@
+#include "pagereader.h"
 #include "pagescanner.h"
 
 #include "oracle.h"
@@ -15,6 +16,7 @@ using PageScanner::Result;
 using PageScanner::VoiceEntry;
 
 Q_DECLARE_METATYPE(PageScanner::PageKind)
+Q_DECLARE_METATYPE(PageReader::Page::Kind)
 
 namespace {
 
@@ -219,9 +221,12 @@ private slots:
     void hostWithPatternCharacters_data();
     void hostWithPatternCharacters();
     void samePagesAsQRegExp();
+    void readPage_data();
+    void readPage();
     void articleTitle_data();
     void articleTitle();
-    void articleTitleInLinearTime();
+    void linearTime_data();
+    void linearTime();
 };
 
 void TestPageScanner::workedExampleVoicePage()
@@ -421,6 +426,120 @@ void TestPageScanner::samePagesAsQRegExp()
     }
 }
 
+void TestPageScanner::readPage_data()
+{
+    using Kind = PageReader::Page::Kind;
+    using SamplePages::Notice;
+    QTest::addColumn<QByteArray>("page");
+    QTest::addColumn<QString>("address"); // where the page came from in the end
+    QTest::addColumn<Kind>("kind");
+    QTest::addColumn<QStringList>("voices");
+    QTest::addColumn<QStringList>("links");
+    QTest::addColumn<QString>("words"); // the notice, or a voice page's title
+    QTest::addColumn<int>("warnings");
+
+    const QString article = QStringLiteral("https://mp.weixin.qq.com/s/AbCdEfGhIjKlMnOpQrStUv");
+    const QString opened = article;
+    const QString id1 = QStringLiteral("MzIwMDAwMDAwMF8yMjQ3MDAwMDAx");
+    const QString id2 = QStringLiteral("MzIwMDAwMDAwMF8yMjQ3MDAwMDAy");
+    const auto today = [](const QString &body, int size = 200 * 1024) {
+        return SamplePages::todayPage(QStringLiteral("睡前读书"), SamplePages::filler(3000) + body + SamplePages::filler(3000, 2), size);
+    };
+
+    QTest::newRow("today's voice page, 2.5 MB")
+        << today(SamplePages::todayClip({"【第3讲】一段朗读&amp;nbsp;上 ", id1}), 2500 * 1024) << opened << Kind::Voice
+        << QStringList{"【第3讲】一段朗读 上|" + id1} << QStringList() << "睡前读书" << 0;
+    QTest::newRow("two clips among a music card, Channels audio and a repeat")
+        << today(SamplePages::todayClip({"第一段", id1})
+                 + "<mp-common-qqmusic musicid=\"001\" albumurl=\"/a.jpg\" name=\"歌\"></mp-common-qqmusic>"
+                 + "<mp-common-claudio data-id=\"7\" listen_id=\"8\" name=\"频道\"></mp-common-claudio>"
+                 + "<mpvoice name=\"没有标识\"></mpvoice>" + SamplePages::todayClip({"又一次", id1})
+                 + "<MPVOICE voice_encode_fileid = 'MzIwMDAwMDAwMF8yMjQ3MDAwMDAy&#61;&#61;' frameborder=\"0\"\n"
+                   "\tname=''></MPVOICE>")
+        << opened << Kind::Voice << QStringList{"第一段|" + id1, "音频 2|" + id2 + "=="} << QStringList() << "睡前读书" << 0;
+    QTest::newRow("a clip whose identifier cannot go into an address")
+        << today("<mpvoice name=\"坏\" voice_encode_fileid=\"Mz&quot;&gt;&lt;x\"></mpvoice>"
+                 + SamplePages::todayClip({"好", id2}))
+        << opened << Kind::Voice << QStringList{"好|" + id2} << QStringList() << "睡前读书" << 1;
+    QTest::newRow("clips in a comment, a style or a textarea are not clips")
+        << today("<!-- " + SamplePages::todayClip({"注释", id1}) + " --><style>mpvoice{} <mpvoice voice_encode_fileid=\"A\">"
+                 "</style><textarea><mpvoice voice_encode_fileid=\"B\"></textarea>")
+        << opened << Kind::Link << QStringList() << QStringList() << QString() << 0;
+    QTest::newRow("the only <mpvoice in a script's pattern: a link page")
+        << QByteArray("<html><body><script>var re = /<mpvoice[^>]*voice_encode_fileid=\"([^\"]+)\"/g;</script>"
+                      "<div id=\"js_content\"><a href=\"https://mp.weixin.qq.com/s/Xy\">下一篇</a></div></body></html>")
+        << opened << Kind::Link << QStringList() << QStringList{"https://mp.weixin.qq.com/s/Xy|下一篇"} << QString() << 0;
+    const QString long1 = QStringLiteral("https://mp.weixin.qq.com/s?__biz=MzIw&amp;mid=22&amp;idx=1&amp;sn=01ab#wechat_redirect");
+    QTest::newRow("https links, image cards and repeats")
+        << today(SamplePages::todayAnchor({long1, "一篇文章的标题"}) + SamplePages::imageCard(long1)
+                 + SamplePages::imageCard("https://mp.weixin.qq.com/s/Card22222") + "<a href=\"" + article
+                 + "#anchor\" textvalue=\"只有 textvalue\"></a><a href=\"http://mp.weixin.qq.com/s/Old\">旧&nbsp;\n 式</a>"
+                 + "<a href=\"https://mp.weixin.qq.com.evil.cn/s/x\">外</a><a href=\"https://mp.weixin.qq.com/mp/profile_ext\">号</a>"
+                 + "<a href=\"javascript:;\">关注</a><a href=\"https://mp.weixin.qq.com/s\">空</a><a href=\"https://mp.weixin.qq.com/s/Bare\"></a>")
+        << opened << Kind::Link << QStringList()
+        << QStringList{"https://mp.weixin.qq.com/s?__biz=MzIw&mid=22&idx=1&sn=01ab|一篇文章的标题",
+                       "https://mp.weixin.qq.com/s/Card22222|图片", article + "|只有 textvalue",
+                       "http://mp.weixin.qq.com/s/Old|旧 式",
+                       "https://mp.weixin.qq.com/s/Bare|https://mp.weixin.qq.com/s/Bare"}
+        << QString() << 0;
+    QTest::newRow("a link page the patterns read stays as they read it")
+        << SamplePages::linkPage("目录", {{"http://mp.weixin.qq.com/s/Old", "旧 式"}}, {0, false}) + SamplePages::todayClip({"不算", id1}).toUtf8()
+        << opened << Kind::Link << QStringList() << QStringList{"http://mp.weixin.qq.com/s/Old|旧式"} << QString() << 0;
+    QTest::newRow("a 2016 page with the marker stays as the patterns read it")
+        << SamplePages::voicePage("卷一", {{"A&amp;B", "MzIw"}}) + SamplePages::todayClip({"不算", id1}).toUtf8() << opened
+        << Kind::Voice << QStringList{"A&amp;B|MzIw"} << QStringList() << "卷一" << 0;
+    QTest::newRow("the marker without the entry the pattern needs")
+        << QByteArray("<div class=\"audio_iframe\">") + SamplePages::todayClip({"今", id1}).toUtf8() << opened << Kind::Voice
+        << QStringList{"今|" + id1} << QStringList() << QString() << 0;
+    QTest::newRow("an article that quotes a notice's heading is an article")
+        << today("<div class=\"weui-msg__title\">该内容已被发布者删除</div>") << opened << Kind::Link << QStringList()
+        << QStringList() << QString() << 0;
+    QTest::newRow("a tag that never ends") << QByteArray("<p><a href=\"https://mp.weixin.qq.com/s/Ok\">好</a>"
+                                                         "<mpvoice name=\"a\" voice_encode_fileid=\"MzIw\"")
+                                           << opened << Kind::Link << QStringList()
+                                           << QStringList{"https://mp.weixin.qq.com/s/Ok|好"} << QString() << 0;
+    QTest::newRow("an attribute that never ends, an anchor that never closes")
+        << QByteArray("<a href=\"https://mp.weixin.qq.com/s/Ok\"><b>未完</b> <mpvoice name=\"a voice_encode_fileid=\"MzIw\">")
+        << opened << Kind::Link << QStringList() << QStringList{"https://mp.weixin.qq.com/s/Ok|未完"} << QString() << 0;
+    QTest::newRow("deleted") << SamplePages::noticePage(Notice::Deleted) << opened << Kind::NoArticle << QStringList()
+                             << QStringList() << "该内容已被发布者删除" << 0;
+    QTest::newRow("banned") << SamplePages::noticePage(Notice::Banned) << opened << Kind::NoArticle << QStringList()
+                            << QStringList() << "此内容因违规无法查看" << 0;
+    QTest::newRow("unavailable") << SamplePages::noticePage(Notice::Unavailable) << opened << Kind::NoArticle
+                                 << QStringList() << QStringList() << "该内容暂时无法查看" << 0;
+    QTest::newRow("sent to the verification")
+        << SamplePages::noticePage(Notice::Captcha)
+        << "https://mp.weixin.qq.com/mp/wappoc_appmsgcaptcha?poc_token=x&target_url=" + QString::fromLatin1(QUrl::toPercentEncoding(article))
+        << Kind::NoArticle << QStringList() << QStringList() << "需要验证" << 0;
+    QTest::newRow("the verification heading where it was opened") << SamplePages::noticePage(Notice::Captcha) << opened
+                                                                   << Kind::NoArticle << QStringList() << QStringList()
+                                                                   << "环境异常" << 0;
+    QTest::newRow("a page that only loads the verification") << SamplePages::noticePage(Notice::VerifyScript) << opened
+                                                             << Kind::NoArticle << QStringList() << QStringList()
+                                                             << "需要验证" << 0;
+}
+
+void TestPageScanner::readPage()
+{
+    QFETCH(QByteArray, page);
+    QFETCH(QString, address);
+    QFETCH(PageReader::Page::Kind, kind);
+    QFETCH(QStringList, voices);
+    QFETCH(QStringList, links);
+    QFETCH(QString, words);
+    QFETCH(int, warnings);
+
+    PageScanner::Result read;
+    const PageReader::Page p = PageReader::page(PageScanner::pageText(page), kHost, QUrl(address));
+    read.voices = p.voices;
+    read.links = p.links;
+    QCOMPARE(p.kind, kind);
+    QCOMPARE(voiceRows(read), voices);
+    QCOMPARE(linkRows(read), links);
+    QCOMPARE(kind == PageReader::Page::Kind::Voice ? p.title : p.notice, words);
+    QVERIFY2(p.warnings.size() == warnings, qPrintable(p.warnings.join(QLatin1Char('\n'))));
+}
+
 void TestPageScanner::articleTitle_data()
 {
     QTest::addColumn<QString>("page");
@@ -453,38 +572,70 @@ void TestPageScanner::articleTitle()
 {
     QFETCH(QString, page);
     QFETCH(QString, title);
-    QCOMPARE(PageScanner::articleTitle(page), title);
+    QCOMPARE(PageReader::articleTitle(page), title);
 }
 
-void TestPageScanner::articleTitleInLinearTime()
+void TestPageScanner::linearTime_data()
 {
-    // Meta tags that are not the title, look-alikes of <title>, meta tags
-    // that never end and a title of lone ampersands: ten times the page
-    // takes about ten times as long. A reader that searched the rest of the
-    // page again from each of them would take hours for 4 MB.
-    const auto noTitle = [](int bytes) {
-        const QString unit = QStringLiteral("<meta property=\"og:site\" content=\"x\"><titles>");
-        return unit.repeated(bytes / 2 / unit.size()) + QStringLiteral("<meta ").repeated(bytes / 2 / 6);
+    // What a page of `n` units reads as, and what must be true of it.
+    QTest::addColumn<QString>("unit");
+    QTest::addColumn<QString>("tail");
+    QTest::addColumn<int>("units"); // in the smaller page; the larger has ten times as many
+    QTest::addColumn<int>("voices"); // in the larger page
+    QTest::addColumn<int>("links");
+    QTest::addColumn<QString>("title");
+    // A reader that searched the rest of the page again from each unit
+    // would take hours.
+    QTest::newRow("meta tags that are not the title, <titles>, meta tags without end")
+        << "<meta property=\"og:site\" content=\"x\"><titles>" << QStringLiteral("<meta ").repeated(20000) << 4000 << 0 << 0
+        << "";
+    QTest::newRow("a title of lone ampersands") << "&" << "</title>" << 400000 << 0 << 0 << QString(200, QLatin1Char('&'));
+    QTest::newRow("100,000 voice elements") << "<mpvoice name=\"n\" voice_encode_fileid=\"MzIw%1\"></mpvoice>" << ""
+                                            << 10000 << PageReader::kMostEntries << 0 << "";
+    QTest::newRow("200,000 article links")
+        << "<a href=\"https://mp.weixin.qq.com/s/A%1\">题</a>" << "" << 20000 << 0 << PageReader::kMostEntries << "";
+    QTest::newRow("30 MB of <a href=") << "<a href=" << "" << 375000 << 0 << 0 << "";
+    QTest::newRow("30 MB of an attribute that never ends") << "<a href=\"https://mp.weixin.qq.com/s/X\" title=\"x"
+                                                           << "" << 1 << 0 << 0 << "";
+}
+
+void TestPageScanner::linearTime()
+{
+    QFETCH(QString, unit);
+    QFETCH(QString, tail);
+    QFETCH(int, units);
+    QFETCH(int, voices);
+    QFETCH(int, links);
+    QFETCH(QString, title);
+
+    const auto page = [&](int n) {
+        QString text = unit == QLatin1String("&") ? QStringLiteral("<title>") : QString();
+        if (!unit.contains(QLatin1String("%1")))
+            return text + unit.repeated(n) + (units == 1 ? QString(3000000 * n, QLatin1Char('x')) : QString()) + tail;
+        for (int i = 0; i < n; ++i)
+            text += unit.arg(i);
+        return text + tail;
     };
-    const auto ampersands = [](int bytes) { return "<title>" + QString(bytes, QLatin1Char('&')) + "</title>"; };
     const auto fastest = [](const QString &text) {
         qint64 best = std::numeric_limits<qint64>::max();
-        for (int run = 0; run < 5; ++run) {
+        for (int run = 0; run < 3; ++run) {
             QElapsedTimer clock;
             clock.start();
-            PageScanner::articleTitle(text);
+            PageReader::page(text, kHost, QUrl());
             best = qMin(best, clock.nsecsElapsed());
         }
         return best;
     };
-    QVERIFY(PageScanner::articleTitle(noTitle(4 * 1000 * 1000)).isEmpty());
-    QCOMPARE(PageScanner::articleTitle(ampersands(4 * 1000 * 1000)), QString(200, QLatin1Char('&')));
-    for (const auto &shape : {std::function<QString(int)>(noTitle), std::function<QString(int)>(ampersands)}) {
-        const qint64 small = fastest(shape(400 * 1000));
-        const qint64 large = fastest(shape(4 * 1000 * 1000));
-        QVERIFY2(large < 30 * qMax<qint64>(small, 1000000),
-                 qPrintable(QStringLiteral("400 KB: %1 ms, 4 MB: %2 ms").arg(small / 1e6).arg(large / 1e6)));
-    }
+    const QString large = page(units * 10);
+    const PageReader::Page read = PageReader::page(large, kHost, QUrl());
+    QCOMPARE(read.voices.size(), voices);
+    QCOMPARE(read.links.size(), links);
+    QCOMPARE(read.warnings.size(), voices + links > 0 ? 1 : 0);
+    QCOMPARE(PageReader::articleTitle(large), title);
+    const qint64 small = fastest(page(units));
+    const qint64 big = fastest(large);
+    QVERIFY2(big < 30 * qMax<qint64>(small, 1000000),
+             qPrintable(QStringLiteral("small: %1 ms, large: %2 ms").arg(small / 1e6).arg(big / 1e6)));
 }
 
 QTEST_GUILESS_MAIN(TestPageScanner)

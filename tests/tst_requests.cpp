@@ -15,6 +15,7 @@ class TestRequests : public QObject
 private slots:
     void init();
     void cleanup();
+    void voicePageFillsClipList_data();
     void voicePageFillsClipList();
     void voicePageWithoutEntries();
     void linkPageLeavesVoicePairAlone();
@@ -49,9 +50,34 @@ void TestRequests::cleanup()
     f.reset();
 }
 
+void TestRequests::voicePageFillsClipList_data()
+{
+    QTest::addColumn<QByteArray>("page");
+    QTest::addColumn<QStringList>("debug");
+    QTest::addColumn<QStringList>("rows");
+    QTest::addColumn<QStringList>("ids");
+    QTest::newRow("a page of 2018")
+        << SamplePages::voicePage("卷一", threeClips, {300000})
+        << QStringList{"true", "0 ( \"第一章 山门\" ),( \"MzIwMDAwMDAwMF8yODAwMDAwMDAx\" )",
+                       "1 ( \"0623\" ),( \"MzIwMDAwMDAwMF8yODAwMDAwMDAy\" )",
+                       "2 ( \"Opening.mp3\" ),( \"MzIwMDAwMDAwMF8yODAwMDAwMDAz\" )"}
+        << QStringList{"第一章 山门", "0623", "Opening.mp3"}
+        << QStringList{"MzIwMDAwMDAwMF8yODAwMDAwMDAx", "MzIwMDAwMDAwMF8yODAwMDAwMDAy", "MzIwMDAwMDAwMF8yODAwMDAwMDAz"};
+    QTest::newRow("a page of today, 2.5 MB")
+        << SamplePages::todayPage("睡前读书", SamplePages::filler(20000)
+                                                 + SamplePages::todayClip({"【第3讲】一段朗读&amp;nbsp;上", "MzIwMF8yMjQ3MDAwMDAx"})
+                                                 + SamplePages::filler(20000, 2))
+        << QStringList{"true", "0 ( \"【第3讲】一段朗读 上\" ),( \"MzIwMF8yMjQ3MDAwMDAx\" )"}
+        << QStringList{"【第3讲】一段朗读 上"} << QStringList{"MzIwMF8yMjQ3MDAwMDAx"};
+}
+
 void TestRequests::voicePageFillsClipList()
 {
-    f->pages.setPage(QStringLiteral("/s/first"), SamplePages::voicePage("卷一", threeClips, {300000}));
+    QFETCH(QByteArray, page);
+    QFETCH(QStringList, debug);
+    QFETCH(QStringList, rows);
+    QFETCH(QStringList, ids);
+    f->pages.setPage(QStringLiteral("/s/first"), page);
 
     // Record what the pane was told at the moment each row arrives.
     QStringList urlAtRow;
@@ -61,22 +87,23 @@ void TestRequests::voicePageFillsClipList()
 
     QVERIFY(f->fetchArticle(0));
     QCOMPARE(f->pages.requests(), QStringList{"/s/first"});
-    QCOMPARE(log->debugLines(),
-             (QStringList{"true", "0 ( \"第一章 山门\" ),( \"MzIwMDAwMDAwMF8yODAwMDAwMDAx\" )",
-                          "1 ( \"0623\" ),( \"MzIwMDAwMDAwMF8yODAwMDAwMDAy\" )",
-                          "2 ( \"Opening.mp3\" ),( \"MzIwMDAwMDAwMF8yODAwMDAwMDAz\" )"}));
+    QCOMPARE(log->debugLines(), debug);
     for (const LogCapture::Entry &e : log->entries())
         QVERIFY2(e.emptyContext && e.category == QLatin1String("default"), qPrintable(e.message));
 
-    QCOMPARE(WindowFixture::rows(f->voices()), (QStringList{"第一章 山门", "0623", "Opening.mp3"}));
-    QCOMPARE(f->window->currentVoiceIds(), (QStringList{"MzIwMDAwMDAwMF8yODAwMDAwMDAx", "MzIwMDAwMDAwMF8yODAwMDAwMDAy",
-                                                        "MzIwMDAwMDAwMF8yODAwMDAwMDAz"}));
-    const QString first = f->clipAddress(QStringLiteral("MzIwMDAwMDAwMF8yODAwMDAwMDAx"));
-    QCOMPARE(urlAtRow, (QStringList{first, first, first}));
+    QCOMPARE(WindowFixture::rows(f->voices()), rows);
+    QCOMPARE(f->window->currentVoiceIds(), ids);
+    const QString first = f->clipAddress(ids.first());
+    for (const QString &url : qAsConst(urlAtRow))
+        QCOMPARE(url, first);
+    QCOMPARE(urlAtRow.size(), rows.size());
     QCOMPARE(mediaChanges.count(), 1);
     QCOMPARE(f->links()->count(), 0);
     QVERIFY(f->window->currentLinkUrls().isEmpty());
-    QCOMPARE(f->window->currentPageText().toUtf8(), SamplePages::voicePage("卷一", threeClips, {300000}));
+    QCOMPARE(f->window->currentPageText().toUtf8(), page);
+    // As a browser asks for it from the article.
+    const QString clipPath = QStringLiteral("/voice/getvoice?mediaid=") + ids.first();
+    QTRY_COMPARE(f->clips.requestHeader(clipPath, "Referer"), QByteArray("https://mp.weixin.qq.com/"));
 }
 
 void TestRequests::loadLinksThenVoices()
@@ -174,6 +201,12 @@ void TestRequests::failedFetchKeepsWhatTheUserSees_data()
     QTest::newRow("untrusted certificate") << "tls" << "证书不受信任";
     QTest::newRow("closed mid-body") << "midbody" << "连接中断";
     QTest::newRow("redirect to plain http") << "insecure-redirect" << "重定向被拒绝";
+    // The host's own pages that say there is no article.
+    QTest::newRow("deleted") << "notice0" << "该内容已被发布者删除";
+    QTest::newRow("banned") << "notice1" << "此内容因违规无法查看";
+    QTest::newRow("unavailable") << "notice2" << "该内容暂时无法查看";
+    QTest::newRow("sent to the verification") << "notice3" << "需要验证";
+    QTest::newRow("only loads the verification") << "notice4" << "需要验证";
 }
 
 void TestRequests::failedFetchKeepsWhatTheUserSees()
@@ -201,6 +234,18 @@ void TestRequests::failedFetchKeepsWhatTheUserSees()
         r.closeMidBody = true;
         f->pages.setResponse(QStringLiteral("/s/cut"), r);
         target = f->articleLink(QStringLiteral("cut"));
+    } else if (kind.startsWith(QLatin1String("notice"))) {
+        const auto notice = SamplePages::Notice(kind.back().digitValue());
+        target = f->articleLink(QStringLiteral("gone"));
+        QString path = QStringLiteral("/s/gone");
+        if (notice == SamplePages::Notice::Captcha) {
+            path = QStringLiteral("/mp/wappoc_appmsgcaptcha?poc_token=x&target_url=gone");
+            TestServer::Response r = TestServer::ok("<html>moved</html>");
+            r.status = 302;
+            r.headers.append({"Location", path.toUtf8()});
+            f->pages.setResponse(QStringLiteral("/s/gone"), r);
+        }
+        f->pages.setPage(path, SamplePages::noticePage(notice));
     } else {
         TestServer::Response r = TestServer::ok("<html>moved</html>");
         r.status = 301;

@@ -13,6 +13,8 @@
 namespace {
 
 constexpr guint kChunkBytes = 64 * 1024; // handed to a pipeline at a time
+// The voice host serves clips to the article pages that carry them.
+const QByteArray kReferer("https://mp.weixin.qq.com/");
 
 } // namespace
 
@@ -124,7 +126,7 @@ void ClipSource::Data::setSize(qint64 bytes)
 ClipSource::ClipSource(QNetworkAccessManager *network, const QUrl &url, const FetchLimits &limits, QObject *parent)
     : QObject(parent)
     , m_data(std::make_shared<Data>())
-    , m_reply(PageFetch::get(network, url.toString(), limits))
+    , m_reply(PageFetch::get(network, url.toString(), limits, kReferer))
 {
     PageFetch *fetch = PageFetch::of(m_reply);
     connect(fetch, &PageFetch::bodyReceived, this, [this, fetch] {

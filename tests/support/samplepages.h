@@ -33,6 +33,22 @@ struct Options
 QByteArray voicePage(const QString &title, const QVector<Clip> &clips, const Options &options = {});
 QByteArray linkPage(const QString &title, const QVector<Link> &links, const Options &options = {});
 
+// Pages as the host serves them today: most of their bytes inline scripts
+// and styles that hold the trap strings (voice_encode_fileid,
+// mp-common-mpaudio, "<a"), an empty <title> and the title in og:title,
+// `body` inside js_article and js_content, then scripts with the body again
+// escaped, the list of its clips and the page's own http address. The
+// page is padded to about `size` bytes.
+QByteArray todayPage(const QString &title, const QString &body, int size = 2500 * 1024);
+// The body's pieces as today's editor writes them: a clip, an article link
+// with its title partly in a span, an image card linking an article.
+QString todayClip(const Clip &clip);
+QString todayAnchor(const Link &link);
+QString imageCard(const QString &href);
+// The host's pages that hold no article.
+enum class Notice { Deleted, Banned, Unavailable, Captcha, VerifyScript };
+QByteArray noticePage(Notice notice);
+
 // One editor-style voice element / article anchor.
 QString voiceElement(const Clip &clip, int variant = 0);
 QString articleAnchor(const Link &link);

@@ -137,6 +137,17 @@ int TestServer::requestCount(const QString &pathAndQuery) const
     return m_requests.count(pathAndQuery);
 }
 
+QByteArray TestServer::requestHeader(const QString &pathAndQuery, const QByteArray &name) const
+{
+    QMutexLocker lock(&m_mutex);
+    for (const QByteArray &line : m_heads.value(pathAndQuery)) {
+        const int colon = line.indexOf(':');
+        if (colon > 0 && line.left(colon).trimmed().toLower() == name.toLower())
+            return line.mid(colon + 1).trimmed();
+    }
+    return QByteArray();
+}
+
 void TestServer::setPage(const QString &pathAndQuery, const QByteArray &body, const QByteArray &contentType)
 {
     setResponse(pathAndQuery, ok(body, contentType));
@@ -226,6 +237,7 @@ void TestServer::readRequest(QTcpSocket *socket)
     {
         QMutexLocker lock(&m_mutex);
         m_requests.append(path);
+        m_heads.insert(path, lines);
     }
     emit requestReceived(path);
     answer(socket, path, range);

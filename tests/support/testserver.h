@@ -64,6 +64,8 @@ public:
 
     QStringList requests() const;
     int requestCount(const QString &pathAndQuery) const;
+    // A header of the last request for this path, as it was sent.
+    QByteArray requestHeader(const QString &pathAndQuery, const QByteArray &name) const;
 
     static QSslCertificate loopbackCertificate();
     // Makes this process's TLS clients accept the loopback certificate.
@@ -87,6 +89,7 @@ private:
     mutable QMutex m_mutex; // guards what follows
     QHash<QString, Response> m_responses;
     QStringList m_requests;
+    QHash<QString, QList<QByteArray>> m_heads; // the last request's header lines, by path
     Response m_fallback;
     bool m_hasFallback = false;
 };
