@@ -2,12 +2,14 @@
 // sizes, and checks the speed targets. Prints a table; exit code 1 when a
 // target is missed or the two disagree.
 #include "oracle.h"
+#include "pagereader.h"
 #include "pagescanner.h"
 #include "samplepages.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTextStream>
+#include <QUrl>
 
 #include <algorithm>
 #include <functional>
@@ -80,6 +82,25 @@ QString adversarialPage(int size)
     for (int i = 0; i < 400; ++i)
         anchors.append(otherAnchor(i));
     return page + spread(anchors, size);
+}
+
+// A page as the host serves it today, with its clips or links in the body.
+QByteArray todayPage(int size, bool voice)
+{
+    QString body;
+    for (int i = 0; i < 20; ++i) {
+        body += SamplePages::filler(4000, i);
+        if (voice && i % 10 == 3)
+            body += SamplePages::todayClip({QStringLiteral("【第%1讲】一段朗读&amp;nbsp;上").arg(i),
+                                            QStringLiteral("MzIwMDAwMDAwMF8yMjQ3MDAwMD%1").arg(i, 2, 10, QLatin1Char('0'))});
+        else if (!voice)
+            body += SamplePages::todayAnchor({QStringLiteral("https://mp.weixin.qq.com/s?__biz=MzIw&amp;mid=22475%1"
+                                                             "&amp;idx=1&amp;sn=0123456789abcdef#wechat_redirect")
+                                                  .arg(i),
+                                              QStringLiteral("往期 第%1篇").arg(i)})
+                + SamplePages::imageCard(QStringLiteral("https://mp.weixin.qq.com/s/AbCdEfGhIjKlMnOpQrSt%1").arg(i, 2, 10, QLatin1Char('0')));
+    }
+    return SamplePages::todayPage(QStringLiteral("睡前读书"), body, size);
 }
 
 double millis(const std::function<void()> &work, int runs)
@@ -177,6 +198,42 @@ int main(int argc, char *argv[])
             }
         }
     }
+    // Today's pages: what the window's thread spends on one, from its bytes
+    // to its entries, with the patterns alone (all that ran before the
+    // markup was read) and in all.
+    out << QStringLiteral("\n%1 %2 %3 %4 %5\n")
+               .arg(QStringLiteral("today's page"), -16)
+               .arg(QStringLiteral("size"), 7)
+               .arg(QStringLiteral("entries"), 8)
+               .arg(QStringLiteral("patterns ms"), 12)
+               .arg(QStringLiteral("reading ms"), 11);
+    for (const bool voice : {true, false}) {
+        for (const int size : {2300 * 1024, 3700 * 1024}) {
+            const QByteArray bytes = todayPage(size, voice);
+            PageReader::Page page;
+            const double patternsMs = millis([&] { PageScanner::scan(PageScanner::pageText(bytes), kHost); }, 21);
+            const double readingMs = millis([&] { page = PageReader::page(PageScanner::pageText(bytes), kHost, QUrl()); }, 21);
+            const int entries = int(page.voices.size() + page.links.size());
+            out << QStringLiteral("%1 %2 %3 %4 %5\n")
+                       .arg(QLatin1String(voice ? "voice" : "links"), -16)
+                       .arg(QStringLiteral("%1K").arg(bytes.size() / 1024), 7)
+                       .arg(entries, 8)
+                       .arg(patternsMs, 12, 'f', 3)
+                       .arg(readingMs, 11, 'f', 3);
+            out.flush();
+            if (entries != (voice ? 2 : 40)) {
+                ok = false;
+                verdicts << QStringLiteral("WRONG ENTRIES: today's %1 page of %2K: %3").arg(voice ? "voice" : "link").arg(size / 1024).arg(entries);
+            }
+            if (size > 3 * 1024 * 1024) {
+                const bool quick = readingMs < 16;
+                verdicts << QStringLiteral("today's %1 page %2K: %3 ms (target < 16 ms) %4")
+                                .arg(voice ? "voice" : "link").arg(bytes.size() / 1024).arg(readingMs, 0, 'f', 2).arg(quick ? "met" : "MISSED");
+                ok = ok && quick;
+            }
+        }
+    }
+
     out << "\n" << verdicts.join(QLatin1Char('\n')) << "\n" << (ok ? "all targets met\n" : "TARGETS MISSED\n");
     return ok ? 0 : 1;
 }
