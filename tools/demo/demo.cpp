@@ -50,7 +50,12 @@ int main(int argc, char *argv[])
     plain.accountAnchor = false;
 
     pages.setPage(QStringLiteral("/s/") + ids[0], SamplePages::voicePage(QStringLiteral("修仙"), book1, plain));
-    pages.setPage(QStringLiteral("/s/") + ids[2], SamplePages::voicePage(QStringLiteral("新书"), book2, plain));
+    // "新书" is shaped as the host serves articles today.
+    QString today;
+    for (const Clip &clip : book2)
+        today += SamplePages::filler(20000, int(today.size())) + SamplePages::todayClip(clip);
+    pages.setPage(QStringLiteral("/s/") + ids[2], SamplePages::todayPage(QStringLiteral("新书"), today));
+    pages.setPage(QStringLiteral("/s/DemoMissing0000000004?a=1&b=2"), SamplePages::noticePage(SamplePages::Notice::Deleted));
     pages.setPage(QStringLiteral("/s/") + handed, SamplePages::voicePage(QStringLiteral("番外"), letter, plain));
     clips.setResponse(QStringLiteral("/voice/getvoice?mediaid=") + letter[0].fileId, TestServer::ok(clip(5), "audio/mpeg"));
     pages.setPage(QStringLiteral("/s/") + ids[1],
