@@ -79,7 +79,6 @@ enum class Element { Other, Anchor, Image, Voice, Meta, Title, RawText };
 struct Collector
 {
     QString tag; // lower case; empty while not collecting
-    int depth = 0;
     QString raw;
     QString text; // once collected
 };
@@ -383,15 +382,12 @@ void Reader::text(int from, int to)
 }
 
 // Starts collecting an element's text if it is of this class and nothing
-// has been collected yet; counts elements of the same name inside it.
+// has been collected yet. The host's notices hold no element of the same
+// name inside, so its next end tag ends it.
 void Reader::collect(Collector &collector, Span name, Span classes, const char *className)
 {
-    if (!collector.tag.isEmpty()) {
-        if (value(name).toLower() == collector.tag)
-            ++collector.depth;
-    } else if (collector.text.isEmpty() && classes.found() && hasClass(classes, className)) {
+    if (collector.tag.isEmpty() && collector.text.isEmpty() && classes.found() && hasClass(classes, className)) {
         collector.tag = value(name).toLower();
-        collector.depth = 0;
         collector.raw.clear();
     }
 }
@@ -432,8 +428,6 @@ void Reader::endTag(Span name)
         closeAnchor();
     for (Collector *collector : {&m_heading, &m_message}) {
         if (collector->tag.isEmpty() || value(name).toLower() != collector->tag)
-            continue;
-        if (collector->depth-- > 0)
             continue;
         collector->text = shown(collector->raw);
         collector->tag.clear();

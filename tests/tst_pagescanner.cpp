@@ -475,7 +475,7 @@ void TestPageScanner::readPage_data()
                  + SamplePages::imageCard("https://mp.weixin.qq.com/s/Card22222") + "<a href=\"" + article
                  + "#anchor\" textvalue=\"只有 textvalue\"></a><a href=\"http://mp.weixin.qq.com/s/Old\">旧&nbsp;\n 式</a>"
                  + "<a href=\"https://mp.weixin.qq.com.evil.cn/s/x\">外</a><a href=\"https://mp.weixin.qq.com/mp/profile_ext\">号</a>"
-                 + "<a href=\"javascript:;\">关注</a><a href=\"https://mp.weixin.qq.com/s\">空</a><a href=\"https://mp.weixin.qq.com/s/Bare\"></a>")
+                 + "<a href=\"javascript:;\">关注</a><a href=\"https://mp.weixin.qq.com/s\">空</a><a href=\"https://mp.weixin.qq.com/s/\">空</a><a href=\"https://mp.weixin.qq.com/s/Bare\"></a>")
         << opened << Kind::Link << QStringList()
         << QStringList{"https://mp.weixin.qq.com/s?__biz=MzIw&mid=22&idx=1&sn=01ab|一篇文章的标题",
                        "https://mp.weixin.qq.com/s/Card22222|图片", article + "|只有 textvalue",

@@ -113,6 +113,7 @@ const char kScript[] =
     "var s={selector:\"mp-common-mpaudio\",attr:[\"voice_encode_fileid\",\"name\",\"play_length\"]};"
     "t.tpl='<div class=\"audio_card\"><strong class=\"audio_card_title\">'+s.attr[1]+'<\\/strong><\\/div>';"
     "if(t.list&&t.list.length<2&&t.count>3){t.render(s)}else{t.wait=t.wait||[];t.wait.push(n)}"
+    "var l=\"</em>   <mpvoice voice_encode_fileid=\\\"InScript\\\"></mpvoice>\";"
     "})(window);\n";
 const char kStyle[] =
     ".rich_media_content .js_editor_audio{display:block;margin:16px 0}.audio_card{position:relative;"
