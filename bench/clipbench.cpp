@@ -6,7 +6,7 @@
 //   clipbench [RUNS]    (default 50)
 #include "media/playback.h"
 #include "percentile.h"
-#include "sinkprobe.h"
+#include "sinkrecorder.h"
 #include "testserver.h"
 
 #include <QCoreApplication>
@@ -71,7 +71,7 @@ int main(int argc, char **argv)
         playback.play();
         const qint64 called = benchClock.nsecsElapsed();
         if (i == 0) // connects the probe; not counted
-            connectProbe(&playback, G_CALLBACK(handoff), nullptr);
+            connectProbe(&playback, &handoff, nullptr);
         const bool heard = QTest::qWaitFor([] { return firstSample >= 0; }, 10000);
         QTest::qWait(100);
         ticker.stop();

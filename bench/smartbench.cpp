@@ -10,7 +10,7 @@
 #include "media/smartspeed.h"
 #include "media/speechanalysis.h"
 #include "percentile.h"
-#include "sinkprobe.h"
+#include "sinkrecorder.h"
 #include "synthclip.h"
 #include "testserver.h"
 
@@ -95,7 +95,7 @@ double heardSeconds(const QUrl &url, double speed, bool skip)
     playback.smartSpeed()->setSkipSilence(skip);
     playback.setRate(speed);
     playback.setSource(url);
-    connectProbe(&playback, G_CALLBACK(count), nullptr);
+    connectProbe(&playback, &count, nullptr);
     heardFrames = 0;
     heardRate = 0;
     heardChannels = 0;
@@ -177,7 +177,7 @@ int main(int argc, char **argv)
         playback.setSource(first);
         playback.play();
         if (i == 0)
-            connectProbe(&playback, G_CALLBACK(count), nullptr);
+            connectProbe(&playback, &count, nullptr);
         if (!QTest::qWaitFor([] { return firstSample >= 0; }, 10000))
             return 2;
         if (i > 0)

@@ -17,6 +17,7 @@ test_packages=(
   dbus-daemon dbus-session-bus-common
   qt6-base-dev qt6-5compat-dev
   xvfb at-spi2-core python3-pyatspi
+  pulseaudio pulseaudio-utils
 )
 
 packages=("${run_packages[@]}")

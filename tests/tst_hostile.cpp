@@ -3,7 +3,6 @@
 #include "stallmeter.h"
 #include "windowfixture.h"
 
-#include <QAbstractSlider>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTimer>
@@ -61,7 +60,6 @@ private slots:
 
 private:
     void checkStillServed();
-    void playsWhatArrived(int part);
 
     std::unique_ptr<WindowFixture> f;
     std::unique_ptr<LogCapture> log;
@@ -100,29 +98,7 @@ void TestHostile::checkStillServed()
 {
     f->pages.setPage(QStringLiteral("/s/third"), SamplePages::voicePage("卷三", {{"后来", "MzAwMF85"}}));
     WindowFixture::click(f->articles(), 2);
-    QTRY_COMPARE_WITH_TIMEOUT(WindowFixture::rows(f->voices()), QStringList{"后来"}, 20000);
-}
-
-// The clip's download breaks off once 1/part of it has arrived: that part
-// plays, seeks within it work, and only its end says why it ends there.
-void TestHostile::playsWhatArrived(int part)
-{
-    Playback *playback = f->pane()->playback();
-    QTRY_VERIFY_WITH_TIMEOUT(playback->position() > 300, 10000);
-    QTest::qWait(part == 2 ? 500 : 3500); // past the silence limit
-    const qint64 arrived = playback->duration() / part;
-    QVERIFY(arrived > 4000);
-    f->pane()->seekTo(1000);
-    QTRY_VERIFY_WITH_TIMEOUT(playback->position() > 1500, 10000);
-    QCOMPARE(f->pane()->statusText().startsWith(QStringLiteral("音频")), false);
-    f->pane()->seekTo(arrived - 2000);
-    QTRY_VERIFY_WITH_TIMEOUT(f->pane()->statusText().startsWith(QStringLiteral("音频")), 10000);
-    const qint64 stoppedAt = f->pane()->findChild<QAbstractSlider *>(QStringLiteral("positionSlider"))->value();
-    QVERIFY2(qAbs(stoppedAt - arrived) < 1000, qPrintable(QStringLiteral("%1 of %2 ms").arg(stoppedAt).arg(arrived)));
-    QVERIFY(!f->pane()->canSeek());
-    const QStringList tip = f->pane()->statusToolTip().split(QLatin1Char('\n'));
-    QVERIFY2(tip.size() == 2 && !tip.first().isEmpty() && tip.last().startsWith(f->clips.baseUrl()),
-             qPrintable(tip.join(QLatin1Char('|'))));
+    QTRY_COMPARE_WITH_TIMEOUT(WindowFixture::rows(f->voices()), QStringList{"后来"}, 60000);
 }
 
 void TestHostile::hostileServer_data()
@@ -163,9 +139,6 @@ void TestHostile::hostileServer_data()
     QTest::newRow("endless empty gzip members") << "clip-endless-empty-gzip" << true << "无法播放此音频：音频过大";
     QTest::newRow("silent voice server") << "clip-silent" << true << "无法播放此音频：等待超时";
     QTest::newRow("broken clip") << "clip-broken" << true << "无法播放此音频：不支持此音频格式";
-    // Downloads that break off: what arrived plays to its end first.
-    QTest::newRow("voice server closes mid-clip") << "clip-cut" << true << "音频未下载完整：网络错误";
-    QTest::newRow("voice server goes quiet mid-clip") << "clip-quiet" << true << "音频未下载完整：等待超时";
 }
 
 void TestHostile::hostileServer()
@@ -272,14 +245,6 @@ void TestHostile::hostileServer()
             clip.endless = true;
         } else if (kind == QLatin1String("clip-silent")) {
             clip.neverAnswer = true;
-        } else if (kind == QLatin1String("clip-cut") || kind == QLatin1String("clip-quiet")) {
-            // 24 s of tone; half of it, or a quarter and then silence.
-            QFile tone(qEnvironmentVariable("TEST_DATA_DIR") + QStringLiteral("/tone-a.mp3"));
-            QVERIFY(tone.open(QIODevice::ReadOnly));
-            clip = TestServer::ok(tone.readAll().repeated(8), "audio/mpeg");
-            clip.closeMidBody = kind == QLatin1String("clip-cut");
-            clip.pauseAfter = clip.closeMidBody ? 0 : clip.body.size() / 4;
-            clip.pauseMs = clip.closeMidBody ? 0 : 60000;
         } else {
             clip = TestServer::ok(QByteArray(200000, '\x5a') + QByteArray("\xff\xfb\x90\x00", 4).repeated(500), "audio/mpeg");
         }
@@ -312,8 +277,6 @@ void TestHostile::hostileServer()
         const qint64 residentBefore = memoryKiB("VmRSS");
         const bool peakKnown = resetPeakResident();
         WindowFixture::doubleClick(f->voices(), 1);
-        if (shown.startsWith(QStringLiteral("音频未下载完整")))
-            playsWhatArrived(kind == QLatin1String("clip-cut") ? 2 : 4);
         QTRY_VERIFY_WITH_TIMEOUT(f->pane()->statusText().startsWith(shown), 10000);
         const qint64 growth = peakKnown ? memoryKiB("VmHWM") - residentBefore : -1;
         m_report.append(QStringLiteral("peak resident growth while the clip was fetched, %1: %2 KiB")

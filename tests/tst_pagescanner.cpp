@@ -466,7 +466,7 @@ void TestPageScanner::readPage_data()
                  "</style><textarea><mpvoice voice_encode_fileid=\"B\"></textarea>")
         << opened << Kind::Link << QStringList() << QStringList() << QString() << 0;
     QTest::newRow("the only <mpvoice in a script's pattern: a link page")
-        << QByteArray("<html><body><script>var re = /<mpvoice[^>]*voice_encode_fileid=\"([^\"]+)\"/g;</script>"
+        << QByteArray("<html><body><script>var re = /<mpvoice[^>]*voice_encode_fileid=\"([^\"]+)\"/g;</script >"
                       "<div id=\"js_content\"><a href=\"https://mp.weixin.qq.com/s/Xy\">下一篇</a></div></body></html>")
         << opened << Kind::Link << QStringList() << QStringList{"https://mp.weixin.qq.com/s/Xy|下一篇"} << QString() << 0;
     const QString long1 = QStringLiteral("https://mp.weixin.qq.com/s?__biz=MzIw&amp;mid=22&amp;idx=1&amp;sn=01ab#wechat_redirect");

@@ -7,6 +7,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <limits>
 #include <utility>
 
 #include <gst/app/gstappsrc.h>
@@ -86,8 +87,17 @@ Playback::Playback(QObject *parent)
 {
     m_ticker->setInterval(kTickMs);
     connect(m_ticker, &QTimer::timeout, this, &Playback::tick);
-    connect(this, &Playback::positionChanged, m_smart, &SmartSpeed::reached);
+    // A switch of smart speed goes on from where the clip is, at once: the
+    // pipeline runs ahead of what is heard.
+    connect(m_smart, &SmartSpeed::switched, this, [this] {
+        if (m_phase == Phase::Ready || m_phase == Phase::Seeking)
+            seek(position());
+    });
 
+    // Tells the sound server what plays, as desktop players do: its policy
+    // then pauses a player's stream while a call rings.
+    if (!qEnvironmentVariableIsSet("PULSE_PROP_media.role"))
+        qputenv("PULSE_PROP_media.role", "music");
     GError *error = nullptr;
     if (!gst_init_check(nullptr, nullptr, &error)) {
         m_missing = QStringLiteral("GStreamer: ") + fromUtf8(error ? error->message : nullptr);
@@ -447,6 +457,7 @@ void Playback::ended()
         fail(errorOf(failure), failure.detail, true);
         return;
     }
+    m_smart->played(std::numeric_limits<qint64>::max() / 1000); // all of it, to its end
     stopPipeline();
     setPhase(Phase::Idle);
     m_nextSeek = -1;
@@ -475,6 +486,8 @@ void Playback::fail(Error error, const QString &text, bool cutShort)
 // cannot take it waits in the one slot, and the newest wins.
 void Playback::seek(qint64 ms)
 {
+    if (m_phase == Phase::Ready) // what was played before counts; what was not, never will
+        m_smart->played(playedMs());
     setPositionShown(ms);
     if (m_phase != Phase::Ready) {
         m_nextSeek = ms;
@@ -569,10 +582,15 @@ bool Playback::hasRealSink() const
 // that have not arrived.
 void Playback::tick()
 {
-    if (m_phase == Phase::Ready)
-        setPositionShown(position());
-    else if (m_phase != Phase::Seeking)
+    if (m_phase == Phase::Ready) {
+        const qint64 played = playedMs();
+        if (played >= 0) {
+            m_smart->played(played);
+            setPositionShown(m_smart->clipMs(played));
+        }
+    } else if (m_phase != Phase::Seeking) {
         return;
+    }
     const bool waiting = m_clip && m_clip->isWaiting(GST_APP_SRC_CAST(m_appsrc));
     if (waiting && m_status != Status::Buffering)
         setStatus(Status::Buffering);
@@ -625,10 +643,18 @@ void Playback::stop()
 
 qint64 Playback::position() const
 {
+    const qint64 played = playedMs();
+    return played >= 0 ? m_smart->clipMs(played) : m_position;
+}
+
+// What the pipeline has played since it last started or sought: the clip's
+// time less what smart speed cut meanwhile. -1 when it cannot say.
+qint64 Playback::playedMs() const
+{
     gint64 ns = -1;
     if (m_phase == Phase::Ready && gst_element_query_position(m_pipeline, GST_FORMAT_TIME, &ns) && ns >= 0)
-        return m_smart->clipMs(toMs(ns)); // less what was cut, as played
-    return m_position;
+        return toMs(ns);
+    return -1;
 }
 
 void Playback::setPosition(qint64 ms)

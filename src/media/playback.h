@@ -64,7 +64,7 @@ public:
     State state() const { return m_state; }
     Status status() const { return m_status; }
 
-    qint64 position() const;
+    qint64 position() const; // in the clip's own time
     void setPosition(qint64 ms);
     qint64 duration() const { return m_duration; }
     bool isSeekable() const { return m_seekable; }
@@ -124,6 +124,7 @@ private:
     void setSeekable(bool seekable);
     qint64 estimatedDuration() const;
     bool hasRealSink() const;
+    qint64 playedMs() const;
     void tick();
 
     void setPhase(Phase phase);

@@ -15,8 +15,9 @@ typedef struct _GstElement GstElement;
 // the peaks the gain would push over). Whatever it cuts, it plays on
 // without a gap, each cut faded at both ends; what it plays is timed in
 // the clip's time less what it has cut since the pipeline last started or
-// sought, and clipUs() tells the clip's time back from that. Both switches
-// may change while it plays; the gain ramps.
+// sought, counted in samples, and clipUs() tells the clip's time back from
+// that. Both switches may change while it plays; the gain ramps. A flush
+// or a stop never waits for the analysis.
 namespace SmartFilter {
 
 GstElement *create();
@@ -25,9 +26,9 @@ void setState(GstElement *filter, std::shared_ptr<SpeechState> state);
 void setSkipSilence(GstElement *filter, bool on);
 void setBoostVoice(GstElement *filter, bool on);
 qint64 clipUs(GstElement *filter, qint64 playedUs);
-// The listening time saved by the cuts that end at or before this clip
-// time and were not counted before.
-qint64 takeSavedUs(GstElement *filter, qint64 clipUs);
+// The listening time saved by the cuts that playback has passed, once it
+// has played up to playedUs, and that were not counted before.
+qint64 takeSavedUs(GstElement *filter, qint64 playedUs);
 
 } // namespace SmartFilter
 

@@ -60,18 +60,24 @@ void SmartSpeed::setClip(ClipSource *clip)
 
 void SmartSpeed::setSkipSilence(bool on)
 {
+    if (on == m_skip)
+        return;
     m_skip = on;
     if (m_filter)
         SmartFilter::setSkipSilence(m_filter, on);
     analyse();
+    emit switched();
 }
 
 void SmartSpeed::setBoostVoice(bool on)
 {
+    if (on == m_boost)
+        return;
     m_boost = on;
     if (m_filter)
         SmartFilter::setBoostVoice(m_filter, on);
     analyse();
+    emit switched();
 }
 
 // From the clip's start, whenever a switch first needs it.
@@ -91,9 +97,9 @@ qint64 SmartSpeed::clipMs(qint64 playedMs) const
     return m_filter ? SmartFilter::clipUs(m_filter, playedMs * 1000) / 1000 : playedMs;
 }
 
-void SmartSpeed::reached(qint64 clipMs)
+void SmartSpeed::played(qint64 playedMs)
 {
-    const qint64 saved = m_filter ? SmartFilter::takeSavedUs(m_filter, clipMs * 1000) : 0;
+    const qint64 saved = m_filter ? SmartFilter::takeSavedUs(m_filter, playedMs * 1000) : 0;
     if (saved <= 0)
         return;
     m_savedInClipUs += saved;

@@ -45,11 +45,14 @@ public:
     // since this player was made.
     qint64 savedInClipMs() const { return m_savedInClipUs / 1000; }
     qint64 savedMs() const { return m_savedUs / 1000; }
-    // Playback has reached this clip time: the cuts it passed count.
-    void reached(qint64 clipMs);
+    // Playback has played up to this time, as the pipeline counts it: the
+    // cuts it passed count as saved. A seek forgets the cuts not passed.
+    void played(qint64 playedMs);
 
 signals:
     void savedChanged();
+    // A switch was turned: what is heard from now on is to change at once.
+    void switched();
 
 private:
     void analyse();

@@ -67,8 +67,9 @@ double Levels::softLevel() const
 void PausePlanner::addFrame(double db)
 {
     m_db.push_back(float(std::max(db, kLowestDb)));
+    ++m_frames;
     m_levels.add(db);
-    if (m_db.size() >= kWarmUpFrames)
+    if (m_frames >= kWarmUpFrames)
         decide();
 }
 
@@ -76,8 +77,10 @@ void PausePlanner::finish()
 {
     decide();
     if (m_quietFrom >= 0)
-        plan(std::size_t(m_quietFrom), m_db.size());
+        plan(std::size_t(m_quietFrom), m_frames);
     m_quietFrom = -1;
+    m_db.clear();
+    m_dropped = m_frames;
 }
 
 // Each frame is judged once, by the threshold known when it is reached; a
@@ -85,8 +88,8 @@ void PausePlanner::finish()
 void PausePlanner::decide()
 {
     const double threshold = m_levels.threshold();
-    for (; m_decided < m_db.size(); ++m_decided) {
-        const bool quiet = m_db[m_decided] < threshold;
+    for (; m_decided < m_frames; ++m_decided) {
+        const bool quiet = level(m_decided) < threshold;
         if (quiet && m_quietFrom < 0) {
             m_quietFrom = (long long)m_decided;
         } else if (!quiet && m_quietFrom >= 0) {
@@ -94,6 +97,9 @@ void PausePlanner::decide()
             m_quietFrom = -1;
         }
     }
+    const std::size_t needed = m_quietFrom >= 0 ? std::size_t(m_quietFrom) : m_decided;
+    for (; m_dropped < needed; ++m_dropped)
+        m_db.pop_front();
 }
 
 // The soft start of the next word and the soft end of the last one belong
@@ -101,9 +107,9 @@ void PausePlanner::decide()
 void PausePlanner::plan(std::size_t first, std::size_t end)
 {
     const double soft = m_levels.softLevel();
-    while (end > first && m_db[end - 1] >= soft)
+    while (end > first && level(end - 1) >= soft)
         --end;
-    while (first < end && m_db[first] >= soft)
+    while (first < end && level(first) >= soft)
         ++first;
     const qint64 startUs = qint64(first) * kFrameUs;
     const qint64 lengthUs = qint64(end - first) * kFrameUs;
@@ -136,16 +142,34 @@ qint64 CutMap::clipUs(qint64 playedUs) const
 }
 
 // Playback passes the cuts in order: those counted are the first ones.
-qint64 CutMap::takeSavedUs(qint64 clipUs)
+qint64 CutMap::takeSavedUs(qint64 playedUs)
 {
     qint64 saved = 0;
     for (; m_counted < m_entries.size(); ++m_counted) {
         const Entry &entry = m_entries[m_counted];
-        if (entry.playedUs + entry.cutUs > clipUs)
+        if (entry.playedUs > playedUs)
             break;
         saved += qint64(double(entry.lengthUs) / entry.rate);
     }
     return saved;
+}
+
+void HighPass::configure(int rate, int channels)
+{
+    constexpr double kCornerHz = 80;
+    const double w0 = 2 * M_PI * kCornerHz / rate;
+    const double alpha = std::sin(w0) / std::sqrt(2.0);
+    const double a0 = 1 + alpha;
+    m_b0 = (1 + std::cos(w0)) / 2 / a0;
+    m_b1 = -(1 + std::cos(w0)) / a0;
+    m_a1 = -2 * std::cos(w0) / a0;
+    m_a2 = (1 - alpha) / a0;
+    m_state.assign(std::size_t(channels) * 4, 0.0);
+}
+
+void HighPass::reset()
+{
+    std::fill(m_state.begin(), m_state.end(), 0.0);
 }
 
 double boostGainDb(double integratedLufs, int channels)

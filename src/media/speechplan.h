@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cmath>
+#include <deque>
 #include <vector>
 
 // The decisions behind smart speed, apart from any pipeline: what counts
@@ -57,7 +58,9 @@ private:
 
 // Finds the pauses of a clip as its frames' levels arrive, and plans what
 // of each is cut. Nothing is decided before a few seconds have been heard
-// (or the clip has ended), and what is decided stays.
+// (or the clip has ended), and what is decided stays. Of the levels it
+// keeps only those it may still look at: from the start of the quiet run
+// under way, or the frames not yet decided.
 class PausePlanner
 {
 public:
@@ -65,16 +68,22 @@ public:
     // The clip has no more frames: a pause at its end is planned too.
     void finish();
     const std::vector<Cut> &cuts() const { return m_cuts; }
-    qint64 decidedUs() const { return qint64(m_decided) * kFrameUs; }
+    // Up to where the plan is final: the frames judged, but not a quiet
+    // run that has not ended yet, as a cut may begin in it.
+    qint64 settledUs() const { return (m_quietFrom >= 0 ? qint64(m_quietFrom) : qint64(m_decided)) * kFrameUs; }
+    std::size_t framesKept() const { return m_db.size(); }
 
 private:
     void decide();
     void plan(std::size_t first, std::size_t end);
+    float level(std::size_t frame) const { return m_db[frame - m_dropped]; }
 
-    std::vector<float> m_db; // every frame's level
+    std::deque<float> m_db; // the levels of frames m_dropped on
+    std::size_t m_dropped = 0;
     Levels m_levels;
-    std::size_t m_decided = 0;   // frames looked at
-    long long m_quietFrom = -1;  // the quiet run under way
+    std::size_t m_frames = 0;   // heard
+    std::size_t m_decided = 0;  // looked at
+    long long m_quietFrom = -1; // the quiet run under way
     std::vector<Cut> m_cuts;
 };
 
@@ -91,9 +100,9 @@ public:
     // A cut of lengthUs made where the played time stood at playedUs.
     void add(qint64 playedUs, qint64 lengthUs, double rate);
     qint64 clipUs(qint64 playedUs) const;
-    // The listening time saved by cuts that end at or before this clip
-    // time and were not counted before.
-    qint64 takeSavedUs(qint64 clipUs);
+    // The listening time saved by the cuts that playback has passed, once
+    // it has played up to playedUs, and that were not counted before.
+    qint64 takeSavedUs(qint64 playedUs);
 
 private:
     struct Entry
@@ -105,6 +114,29 @@ private:
     };
     std::vector<Entry> m_entries; // in played order
     std::size_t m_counted = 0;    // the first of them not yet counted as saved
+};
+
+// The gentle high-pass of the voice boost: second-order Butterworth at
+// 80 Hz, one state a channel.
+class HighPass
+{
+public:
+    void configure(int rate, int channels);
+    void reset();
+    double apply(int channel, double x)
+    {
+        double *s = &m_state[std::size_t(channel) * 4]; // x1 x2 y1 y2
+        const double y = m_b0 * x + m_b1 * s[0] + m_b0 * s[1] - m_a1 * s[2] - m_a2 * s[3];
+        s[1] = s[0];
+        s[0] = x;
+        s[3] = s[2];
+        s[2] = y;
+        return y;
+    }
+
+private:
+    double m_b0 = 1, m_b1 = 0, m_a1 = 0, m_a2 = 0;
+    std::vector<double> m_state;
 };
 
 // The gain that brings a voice of this integrated loudness (LUFS) to the

@@ -18,8 +18,21 @@ LogCapture::~LogCapture()
     current = nullptr;
 }
 
+QVector<LogCapture::Entry> LogCapture::entries() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_entries;
+}
+
+void LogCapture::clear()
+{
+    QMutexLocker lock(&m_mutex);
+    m_entries.clear();
+}
+
 QStringList LogCapture::lines(QtMsgType type) const
 {
+    QMutexLocker lock(&m_mutex);
     QStringList result;
     for (const Entry &e : m_entries) {
         if (e.type == type)
@@ -44,6 +57,7 @@ void LogCapture::handler(QtMsgType type, const QMessageLogContext &context, cons
             current->m_previous(type, context, message);
         return;
     }
+    QMutexLocker lock(&current->m_mutex);
     current->m_entries.append({type, message, category,
                                !context.file && !context.function && context.line == 0});
 }

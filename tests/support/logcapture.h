@@ -1,12 +1,13 @@
 #ifndef LOGCAPTURE_H
 #define LOGCAPTURE_H
 
+#include <QMutex>
 #include <QString>
 #include <QStringList>
 #include <QVector>
 
 // Collects the messages written through Qt's message handler while it
-// lives (one at a time), with their context.
+// lives (one at a time), with their context, from any thread.
 class LogCapture
 {
 public:
@@ -26,12 +27,13 @@ public:
     QStringList debugLines() const { return lines(QtDebugMsg); }
     QStringList warningLines() const { return lines(QtWarningMsg); }
     QStringList lines(QtMsgType type) const;
-    const QVector<Entry> &entries() const { return m_entries; }
-    void clear() { m_entries.clear(); }
+    QVector<Entry> entries() const;
+    void clear();
 
 private:
     static void handler(QtMsgType type, const QMessageLogContext &context, const QString &message);
 
+    mutable QMutex m_mutex;
     QVector<Entry> m_entries;
     QtMessageHandler m_previous;
 };

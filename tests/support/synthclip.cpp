@@ -2,6 +2,8 @@
 
 #include <QtEndian>
 
+#include "sinkrecorder.h"
+
 #include <cmath>
 
 namespace {
@@ -29,10 +31,12 @@ SynthClip &SynthClip::floor(double db, double hz)
 
 SynthClip &SynthClip::tone(double seconds, double db, double hz, double onsetSeconds, double onsetDb)
 {
+    const double onset = this->seconds();
     if (onsetSeconds > 0)
         add(std::size_t(onsetSeconds * m_rate), amplitudeOf(onsetDb, true), hz, 0.005);
-    m_lastBurst = m_frames + std::size_t(seconds * m_rate / 2);
+    const double start = this->seconds();
     add(std::size_t(seconds * m_rate), amplitudeOf(db, true), hz, 0.005);
+    m_tones.push_back({onset, start, this->seconds(), onsetSeconds > 0 ? amplitudeOf(onsetDb, true) : 0.0});
     return *this;
 }
 
@@ -44,9 +48,26 @@ SynthClip &SynthClip::pause(double seconds)
 
 SynthClip &SynthClip::spike(double peak)
 {
-    for (int c = 0; c < m_channels; ++c)
-        m_samples[m_lastBurst * std::size_t(m_channels) + std::size_t(c)] = float(peak);
+    const Tone &last = m_tones.back();
+    const auto from = std::size_t((last.start + last.end) / 2 * m_rate);
+    for (std::size_t i = from; i < from + std::size_t(m_rate / 200); ++i) {
+        for (int c = 0; c < m_channels; ++c)
+            m_samples[i * std::size_t(m_channels) + std::size_t(c)] = float(peak * std::sin(2 * M_PI * 440 * double(i) / m_rate));
+    }
     return *this;
+}
+
+SynthClip SynthClip::reading(double minutes, int rate, double floorDb, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> word(0.3, 1.2);
+    std::uniform_real_distribution<double> pause(0.35, 1.6);
+    std::uniform_real_distribution<double> level(-16, -12);
+    SynthClip clip(rate);
+    clip.floor(floorDb);
+    while (clip.seconds() < minutes * 60)
+        clip.tone(word(random), level(random), 180 + 10 * level(random) / -4).pause(pause(random));
+    return clip;
 }
 
 void SynthClip::add(std::size_t frames, double amplitude, double hz, double fadeSeconds)
@@ -89,4 +110,16 @@ QByteArray SynthClip::wav() const
     head.append("data");
     u32(quint32(data.size()));
     return head + data;
+}
+
+QByteArray SynthClip::mp3(int kbps) const
+{
+    const QString description = QStringLiteral("appsrc name=in format=time caps=audio/x-raw,format=F32LE,layout=interleaved,"
+                                               "rate=%1,channels=%2 ! audioconvert ! lamemp3enc target=bitrate cbr=true "
+                                               "bitrate=%3 ! appsink name=out")
+                                    .arg(m_rate)
+                                    .arg(m_channels)
+                                    .arg(kbps);
+    return Heard::through(description, QByteArray::fromRawData(reinterpret_cast<const char *>(m_samples.data()),
+                                                               int(m_samples.size() * sizeof(float))));
 }

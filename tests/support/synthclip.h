@@ -20,13 +20,30 @@ public:
     SynthClip &tone(double seconds, double db, double hz = 440, double onsetSeconds = 0, double onsetDb = 0);
     // Nothing but the floor.
     SynthClip &pause(double seconds);
-    // A single sample at this peak, in the last burst's middle.
+    // 5 ms of the last burst's tone, in its middle, at this peak.
     SynthClip &spike(double peak);
+    // A reading: words of 0.3 to 1.2 s at -16 to -12 dB and pauses of 0.35
+    // to 1.6 s, over noise at floorDb.
+    static SynthClip reading(double minutes, int rate, double floorDb = -60, unsigned seed = 1);
 
+    // Where each burst is, in seconds: from its onset, from its full
+    // level, to its end; and the onset's peak.
+    struct Tone
+    {
+        double onset;
+        double start;
+        double end;
+        double onsetPeak;
+    };
+    const std::vector<Tone> &tones() const { return m_tones; }
+    const std::vector<float> &samples() const { return m_samples; }
     double seconds() const { return double(m_frames) / m_rate; }
     int rate() const { return m_rate; }
     int channels() const { return m_channels; }
     QByteArray wav() const;
+    // As an MP3 (MPEG-2 layer III at 22050 Hz and below), by GStreamer's
+    // LAME encoder; empty if there is none.
+    QByteArray mp3(int kbps = 32) const;
 
 private:
     void add(std::size_t frames, double amplitude, double hz, double fadeSeconds);
@@ -39,7 +56,7 @@ private:
     double m_floorHz = 0;
     double m_phase = 0;
     double m_floorPhase = 0;
-    std::size_t m_lastBurst = 0; // its middle frame
+    std::vector<Tone> m_tones;
     std::mt19937 m_random{1};
 };
 
