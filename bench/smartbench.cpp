@@ -1,14 +1,16 @@
 // What smart speed does for a set of clips: synthetic readings and the
 // demo's spoken clips. For each: the listening time saved at 1x and 2x,
 // measured at the sink of the real pipeline; the CPU time the analysis
-// takes per minute of audio (decoding included). Then, for a change of
-// clip with both switches off and on: the time from the address to the
-// first sample at a sink that keeps time.
+// takes per minute of audio (decoding included), and the least time a cut
+// leaves before the next word. Then what the analysis keeps of long
+// readings, and, for a change of clip with both switches off and on, the
+// time from the address to the first sample at a sink that keeps time.
 //   smartbench [RUNS]    (first-sample runs a mode; default 30)
 #include "media/clipsource.h"
 #include "media/playback.h"
 #include "media/smartspeed.h"
 #include "media/speechanalysis.h"
+#include "media/speechplan.h"
 #include "percentile.h"
 #include "sinkrecorder.h"
 #include "synthclip.h"
@@ -29,6 +31,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <initializer_list>
 #include <random>
 
 namespace {
@@ -107,22 +110,61 @@ double heardSeconds(const QUrl &url, double speed, bool skip)
     return heardRate > 0 ? double(heardFrames) / heardRate : 0;
 }
 
-// CPU time of the analysis alone, per minute of audio.
-double analysisMsPerMinute(const QUrl &url)
+struct Analysed
+{
+    double msPerMinute = 0; // CPU time of the analysis alone, per minute of audio
+    double closestMs = 0;   // the least time a cut leaves before the next word
+};
+
+// The analysis alone; where its cuts end, against the words of the clip as
+// a decoder gives it.
+Analysed analyse(const QUrl &url, const QByteArray &bytes)
 {
     QNetworkAccessManager network;
     ClipSource clip(&network, url, Playback::clipLimits());
     if (!QTest::qWaitFor([&] { return clip.isFinished(); }, 60000))
-        return 0;
+        return {};
     const auto state = std::make_shared<SpeechState>();
     const double before = cpuSeconds();
     {
         SpeechAnalysis analysis(&clip, state);
         if (!QTest::qWaitFor([&] { return state->isFinished(); }, 120000))
-            return 0;
+            return {};
     }
+    Analysed result;
     const double minutes = double(state->analysedUs()) / 60e6;
-    return minutes > 0 ? (cpuSeconds() - before) * 1000 / minutes : 0;
+    result.msPerMinute = minutes > 0 ? (cpuSeconds() - before) * 1000 / minutes : 0;
+    int rate = 0;
+    int channels = 1;
+    const std::vector<float> decoded = Heard::decoded(bytes, &rate, &channels);
+    const std::vector<Heard::Burst> words = Heard::bursts(decoded, rate, channels);
+    result.closestMs = 1e9;
+    SpeechPlan::Cut cut;
+    for (qint64 us = 0; state->cutAfter(us, &cut); us = cut.endUs) {
+        const auto next = std::find_if(words.cbegin(), words.cend(), [&](const Heard::Burst &w) { return w.start * 1e6 >= cut.endUs; });
+        if (next != words.cend())
+            result.closestMs = std::min(result.closestMs, next->start * 1000 - cut.endUs / 1000.0);
+    }
+    return result;
+}
+
+// What the analysis keeps of hours of speech, fed as a decoder would feed it.
+std::size_t keptAfter(double hours)
+{
+    SpeechState state;
+    std::vector<float> word(16000 * 6 / 10);
+    for (std::size_t i = 0; i < word.size(); ++i)
+        word[i] = float(0.3 * std::sin(2 * M_PI * 200 * double(i) / 16000));
+    const std::vector<float> pause(16000, 0.0f);
+    qint64 ns = 0;
+    while (ns < qint64(hours * 3600e9)) {
+        for (const std::vector<float> *piece : std::initializer_list<const std::vector<float> *>{&word, &pause}) {
+            state.addAudio(piece->data(), piece->size(), 16000, 1, ns);
+            ns += qint64(piece->size()) * 1000000000 / 16000;
+        }
+    }
+    state.finish();
+    return state.keptBytes();
 }
 
 } // namespace
@@ -145,9 +187,11 @@ int main(int argc, char **argv)
     }
     if (!chapter.isEmpty())
         clips.append({QStringLiteral("demo's spoken clips, joined (MP3)"), chapter.repeated(3), "audio/mpeg"});
+    clips.append({QStringLiteral("reading at 22050 Hz (MP3, 5 min)"), SynthClip::reading(5, 22050).mp3(), "audio/mpeg"});
 
     QTextStream out(stdout);
-    out << "clip                                      length  saved at 1x      saved at 2x      analysis CPU\n";
+    out << "clip                                      length  saved at 1x      saved at 2x      analysis CPU  "
+           "least lead\n";
     for (const Clip &clip : clips) {
         const QString path = QStringLiteral("/") + QString::number(qHash(clip.name));
         server.setResponse(path, TestServer::ok(clip.bytes, clip.type));
@@ -158,9 +202,16 @@ int main(int argc, char **argv)
         out << clip.name.leftJustified(40) << QStringLiteral("%1 s").arg(plain, 6, 'f', 1)
             << QStringLiteral("  %1 s (%2%)").arg(at1, 5, 'f', 1).arg(100 * at1 / plain, 2, 'f', 0)
             << QStringLiteral("  %1 s (%2%)").arg(at2, 5, 'f', 1).arg(200 * at2 / plain, 2, 'f', 0)
-            << QStringLiteral("  %1 ms/min").arg(analysisMsPerMinute(url), 5, 'f', 1) << "\n";
+            ;
+        const Analysed analysed = analyse(url, clip.bytes);
+        out << QStringLiteral("  %1 ms/min").arg(analysed.msPerMinute, 5, 'f', 1)
+            << QStringLiteral("  %1 ms").arg(analysed.closestMs, 6, 'f', 0) << "\n";
         out.flush();
     }
+    out << "least lead: the least time a cut leaves before the next word (the README promises 80 ms, to a frame)\n";
+    for (const double hours : {0.5, 3.0})
+        out << "what the analysis keeps of " << hours << " h of speech (besides its cuts): "
+            << QString::number(double(keptAfter(hours)) / 1024, 'f', 0) << " KiB\n";
 
     // The first sample of a clip, with the switches off and on, in turns.
     const QUrl first(server.baseUrl() + QStringLiteral("/") + QString::number(qHash(clips.last().name)));

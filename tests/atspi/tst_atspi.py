@@ -22,8 +22,14 @@ TIMEOUT = 20  # seconds for anything the window is to do
 
 
 def switch_accessibility_on():
-    """What a screen reader does when it starts."""
+    """What a screen reader does when it starts, once the accessibility bus's launcher is up."""
     bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
+    def launcher_up():
+        return bus.call_sync("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
+                             GLib.Variant("(s)", ("org.a11y.Bus",)), GLib.VariantType("(b)"),
+                             Gio.DBusCallFlags.NONE, 5000, None).unpack()[0]
+    if not wait_for(launcher_up, 30):
+        raise RuntimeError("the accessibility bus's launcher did not come up")
     for name in ("IsEnabled", "ScreenReaderEnabled"):
         bus.call_sync("org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Set",
                       GLib.Variant("(ssv)", ("org.a11y.Status", name, GLib.Variant("b", True))),
@@ -111,10 +117,6 @@ def extents(node):
     return node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
 
 
-def row_heights(clip_list):
-    return {item.queryComponent().getExtents(pyatspi.DESKTOP_COORDS).height for item in children(clip_list)}
-
-
 class Rows:
     def __init__(self):
         self.failed = 0
@@ -199,12 +201,8 @@ def run(rows, program):
     rows.check("the time reads the elapsed and total time while a clip plays",
                time_label is not None and int(spoken.match(time_label.name).group(2)) > 0,
                time_label and time_label.name)
-    rows.check("the clip list's rows have one height with the mark on row 0", len(row_heights(clips)) == 1,
-               row_heights(clips))
     click(children(clips)[2], "b1d")
     rows.check("the mark moved to row 2", wait_for(lambda: status.description == "第三回 远行"), status.description)
-    rows.check("the clip list's rows have one height with the mark on row 2", len(row_heights(clips)) == 1,
-               row_heights(clips))
 
     # Tab from the first list visits the lists, then the pane's controls in
     # the order they stand; the focus is followed as a screen reader

@@ -180,8 +180,18 @@ void TestServer::trustLoopbackCertificate()
     QSslConfiguration::setDefaultConfiguration(config);
 }
 
+int TestServer::connections() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_connections;
+}
+
 void TestServer::incomingConnection(qintptr handle)
 {
+    {
+        QMutexLocker lock(&m_mutex);
+        ++m_connections;
+    }
     QTcpSocket *socket = nullptr;
     if (m_scheme == Scheme::Https) {
         auto *ssl = new QSslSocket(this);

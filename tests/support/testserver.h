@@ -64,6 +64,9 @@ public:
 
     QStringList requests() const;
     int requestCount(const QString &pathAndQuery) const;
+    // Connections made to the server, requests or not (a client that does
+    // not trust it goes away before asking).
+    int connections() const;
     // A header of the last request for this path, as it was sent.
     QByteArray requestHeader(const QString &pathAndQuery, const QByteArray &name) const;
 
@@ -90,6 +93,7 @@ private:
     QHash<QString, Response> m_responses;
     QStringList m_requests;
     QHash<QString, QList<QByteArray>> m_heads; // the last request's header lines, by path
+    int m_connections = 0;
     Response m_fallback;
     bool m_hasFallback = false;
 };
