@@ -45,7 +45,9 @@ public:
         gst_bus_set_sync_handler(m_bus, nullptr, nullptr, nullptr);
         gst_object_unref(m_bus);
     }
-    int count(GstMessageType type) const { return type == GST_MESSAGE_REQUEST_STATE ? m_requests.load() : 0; }
+    int requests() const { return m_requests; }
+    // The player went from playing to paused and back: how often.
+    int replays() const { return m_replays; }
     // The player has taken every message posted so far.
     bool drained() const { return !gst_bus_have_pending(m_bus); }
 
@@ -58,15 +60,27 @@ private:
             top = GST_OBJECT_PARENT(top);
         return top;
     }
-    static GstBusSyncReply posted(GstBus *, GstMessage *message, gpointer self)
+    static GstBusSyncReply posted(GstBus *, GstMessage *message, gpointer data)
     {
+        auto *self = static_cast<BusWatch *>(data);
         if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_REQUEST_STATE)
-            ++static_cast<BusWatch *>(self)->m_requests;
+            ++self->m_requests;
+        if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_STATE_CHANGED && !GST_OBJECT_PARENT(GST_MESSAGE_SRC(message))) {
+            GstState was = GST_STATE_VOID_PENDING;
+            GstState now = GST_STATE_VOID_PENDING;
+            gst_message_parse_state_changed(message, &was, &now, nullptr);
+            if (was == GST_STATE_PLAYING && now == GST_STATE_PAUSED)
+                self->m_paused = true;
+            else if (now == GST_STATE_PLAYING && self->m_paused.exchange(false))
+                ++self->m_replays;
+        }
         return GST_BUS_PASS;
     }
 
     GstBus *m_bus;
     std::atomic<int> m_requests{0};
+    std::atomic<bool> m_paused{false};
+    std::atomic<int> m_replays{0};
 };
 
 constexpr double kToneHz = 440;   // tone-a.mp3
@@ -377,8 +391,8 @@ void TestMediaPane::soundServer_data()
     QTest::newRow("a clip plays through the desktop's output") << "" << "Playing" << true;
     QTest::newRow("a call pauses the clip, and its end lets it go on") << "ring, hang up" << "Playing" << true;
     QTest::newRow("a pause of the user's own stays after a call") << "pause, ring, hang up" << "Paused" << false;
-    QTest::newRow("a lost clock: it plays on") << "clock lost" << "Playing" << true;
-    QTest::newRow("a lost clock while paused: it stays paused") << "pause, clock lost" << "Paused" << false;
+    // GStreamer tells of a lost clock only while the pipeline plays.
+    QTest::newRow("a lost clock: another is chosen, and it plays on") << "clock lost" << "Playing" << true;
     QTest::newRow("no sound server: 缺少播放组件") << "server gone" << "Stopped" << false;
 }
 
@@ -415,8 +429,8 @@ void TestMediaPane::soundServer()
                 QVERIFY(sound.ring());
             else
                 sound.hangUp();
-            QTRY_VERIFY_WITH_TIMEOUT(bus.count(GST_MESSAGE_REQUEST_STATE) > requests, 10000);
-            requests = bus.count(GST_MESSAGE_REQUEST_STATE);
+            QTRY_VERIFY_WITH_TIMEOUT(bus.requests() > requests, 10000);
+            requests = bus.requests();
             QTRY_VERIFY(bus.drained());
             if (step == QLatin1String("ring"))
                 QCOMPARE(pane.playback()->state(), Playback::State::Paused);
@@ -426,7 +440,8 @@ void TestMediaPane::soundServer()
             QVERIFY(clock);
             gst_element_post_message(sink, gst_message_new_clock_lost(GST_OBJECT(sink), clock));
             gst_object_unref(clock);
-            QTRY_VERIFY(bus.drained());
+            // A new clock is chosen on the way from paused back to playing.
+            QTRY_COMPARE_WITH_TIMEOUT(bus.replays(), 1, 10000);
         }
     }
     QCOMPARE(QString::fromLatin1(QMetaEnum::fromType<Playback::State>().valueToKey(int(pane.playback()->state()))), state);
