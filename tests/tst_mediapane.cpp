@@ -1,5 +1,7 @@
+#include "media/idleinhibitor.h"
 #include "media/mediapane.h"
 #include "media/mprisservice.h"
+#include "media/sleeptimer.h"
 
 #include "sinkrecorder.h"
 #include "soundserver.h"
@@ -14,16 +16,22 @@
 #include <QDBusInterface>
 #include <QDBusPendingCall>
 #include <QDBusReply>
+#include <QDBusUnixFileDescriptor>
 #include <QDBusVariant>
 #include <QFile>
 #include <QLabel>
 #include <QProcess>
+#include <QMenu>
 #include <QSignalSpy>
+#include <QSocketNotifier>
 #include <QStyle>
 #include <QStyleOptionSlider>
+#include <QToolButton>
 #include <QtTest>
 
 #include <gst/gst.h>
+
+#include <unistd.h>
 
 #include <atomic>
 #include <cmath>
@@ -83,6 +91,134 @@ private:
     std::atomic<int> m_replays{0};
 };
 
+// The desktop's inhibitors, as real peers on connections of their own: the
+// portal's Inhibit (with a Request object for each) and logind's, which
+// hands out a descriptor that is held while open. What they are asked is
+// kept as text.
+QMutex peerMutex; // the peers' thread writes what they were asked, the test reads it
+
+class InhibitRequest : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Request")
+
+public:
+    InhibitRequest(QStringList *log, int *held, QObject *parent)
+        : QObject(parent), m_log(log), m_held(held) {}
+
+public slots:
+    void Close()
+    {
+        QMutexLocker lock(&peerMutex);
+        m_log->append(QStringLiteral("close"));
+        --*m_held;
+        deleteLater();
+    }
+
+private:
+    QStringList *m_log;
+    int *m_held;
+};
+
+// logind's Inhibit: a descriptor, held while it is open anywhere.
+class Logind : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
+
+public:
+    QStringList log;
+    int held = 0;
+    int most = 0;
+
+public slots:
+    QDBusUnixFileDescriptor Inhibit(const QString &what, const QString &, const QString &why, const QString &mode)
+    {
+        QMutexLocker lock(&peerMutex);
+        int ends[2] = {-1, -1};
+        if (pipe(ends) != 0)
+            return QDBusUnixFileDescriptor();
+        log.append(QStringLiteral("logind %1 %2 %3").arg(what, why, mode));
+        most = qMax(most, ++held);
+        // Held while the other end is open anywhere.
+        auto *closed = new QSocketNotifier(ends[0], QSocketNotifier::Read, this);
+        connect(closed, &QSocketNotifier::activated, this, [this, closed, end = ends[0]] {
+            QMutexLocker lock(&peerMutex);
+            closed->setEnabled(false);
+            closed->deleteLater();
+            ::close(end);
+            log.append(QStringLiteral("closed"));
+            --held;
+        });
+        const QDBusUnixFileDescriptor handed(ends[1]);
+        ::close(ends[1]);
+        return handed;
+    }
+};
+
+class Inhibitors : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Inhibit")
+
+public:
+    // On the session bus as the portal if `portal`, and on the system bus
+    // as logind.
+    Inhibitors(bool portal, QThread *thread)
+    {
+        moveToThread(thread);
+        m_logind.moveToThread(thread);
+        if (portal) {
+            QDBusConnection session = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("portal"));
+            session.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), this, QDBusConnection::ExportAllSlots);
+            session.registerService(QStringLiteral("org.freedesktop.portal.Desktop"));
+        }
+        QDBusConnection system = QDBusConnection::connectToBus(QDBusConnection::SystemBus, QStringLiteral("logind"));
+        system.registerObject(QStringLiteral("/org/freedesktop/login1"), &m_logind, QDBusConnection::ExportAllSlots);
+        system.registerService(QStringLiteral("org.freedesktop.login1"));
+    }
+    ~Inhibitors() override
+    {
+        QDBusConnection::disconnectFromBus(QStringLiteral("portal"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("logind"));
+    }
+
+    QString log() const
+    {
+        QMutexLocker lock(&peerMutex);
+        return (m_log + m_logind.log).join(QStringLiteral("; "));
+    }
+    int held() const
+    {
+        QMutexLocker lock(&peerMutex);
+        return m_held + m_logind.held;
+    }
+    int mostHeld() const
+    {
+        QMutexLocker lock(&peerMutex);
+        return qMax(m_most, m_logind.most);
+    }
+
+public slots:
+    QDBusObjectPath Inhibit(const QString &, uint flags, const QVariantMap &options)
+    {
+        QMutexLocker lock(&peerMutex);
+        const QString path = QStringLiteral("/org/freedesktop/portal/desktop/request/t/%1").arg(++m_requests);
+        QDBusConnection(QStringLiteral("portal"))
+            .registerObject(path, new InhibitRequest(&m_log, &m_held, this), QDBusConnection::ExportAllSlots);
+        m_log.append(QStringLiteral("inhibit %1 %2").arg(flags).arg(options.value(QStringLiteral("reason")).toString()));
+        m_most = qMax(m_most, ++m_held + m_logind.held);
+        return QDBusObjectPath(path);
+    }
+
+private:
+    QStringList m_log;
+    int m_held = 0;
+    int m_most = 0;
+    int m_requests = 0;
+    Logind m_logind;
+};
+
 constexpr double kToneHz = 440;   // tone-a.mp3
 constexpr float kTonePeak = 0.479f; // its loudest sample
 
@@ -108,6 +244,10 @@ private slots:
     void brokenDownloads();
     void soundServer_data();
     void soundServer();
+    void sleepTimer_data();
+    void sleepTimer();
+    void idleInhibition_data();
+    void idleInhibition();
     void controls_data();
     void controls();
     void pitchKeptAtEverySpeed_data();
@@ -122,6 +262,7 @@ private:
 
     TestServer m_server{TestServer::Scheme::Http};
     QProcess m_bus;
+    QProcess m_systemBus;
 };
 
 QByteArray TestMediaPane::clip(const char *name)
@@ -201,6 +342,11 @@ void TestMediaPane::initTestCase()
     if (!m_bus.waitForReadyRead(10000))
         return;
     qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.readLine().trimmed());
+    // And a system bus, for logind.
+    m_systemBus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                                                       QStringLiteral("--print-address")});
+    if (m_systemBus.waitForReadyRead(10000))
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_systemBus.readLine().trimmed());
     // What the player announces, for the rows to look at, seen as a client
     // sees it: through a connection of its own.
     QDBusConnection bus = QDBusConnection::connectToBus(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"),
@@ -216,6 +362,8 @@ void TestMediaPane::initTestCase()
 void TestMediaPane::cleanupTestCase()
 {
     QDBusConnection::disconnectFromBus(QStringLiteral("client"));
+    m_systemBus.kill();
+    m_systemBus.waitForFinished();
     m_bus.kill();
     m_bus.waitForFinished();
 }
@@ -310,7 +458,8 @@ void TestMediaPane::unreachableAddressShowsErrorInPane()
     QSignalSpy seeked(&pane, &MediaPane::seeked);
     pane.seekTo(1000);
     QVERIFY(!pane.canSeek() && seeked.isEmpty());
-    QVERIFY(!pane.findChild<QAbstractSlider *>(QStringLiteral("positionSlider"))->isEnabled());
+    for (const char *control : {"positionSlider", "backButton", "forwardButton"})
+        QVERIFY2(!pane.findChild<QWidget *>(QLatin1String(control))->isEnabled(), control);
     // Too narrow for the whole line: cut short with an ellipsis.
     auto *label = pane.findChild<QLabel *>(QStringLiteral("statusLabel"));
     label->resize(label->fontMetrics().horizontalAdvance(line) / 2, label->height());
@@ -455,6 +604,165 @@ void TestMediaPane::soundServer()
     QCOMPARE(pane.playback()->position() > from, sounding);
 }
 
+void TestMediaPane::sleepTimer_data()
+{
+    // The long clip plays; a minute lasts 200 ms here and the fade 1 s, so
+    // that "15 分钟" runs out after 3 s of sound. Steps, in turn; then the
+    // state and the seconds of sound heard until the timer paused the clip
+    // (-1: it did not).
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<double>("seconds");
+    QTest::newRow("the clip pauses where it is, fading out") << "15" << "Paused" << 3.0;
+    QTest::newRow("a pause holds the count") << "15, pause, play" << "Paused" << 3.0;
+    QTest::newRow("at 2x the count is real time") << "speed 2, 15" << "Paused" << 3.0;
+    QTest::newRow("a second pick replaces the first") << "15, 30" << "Paused" << 6.0;
+    QTest::newRow("cancelled") << "15, cancel" << "Playing" << -1.0;
+    QTest::newRow("the volume changed in the fade: awake") << "15, volume in the fade" << "Playing" << -1.0;
+}
+
+void TestMediaPane::sleepTimer()
+{
+    QFETCH(QString, steps);
+    QFETCH(QString, state);
+    QFETCH(double, seconds);
+    SinkRecorder probe;
+    MediaPane pane;
+    pane.sleepTimer()->setScale(200, 1000);
+    pane.playback()->setAudioSink(SinkRecorder::sink());
+    pane.setProperty("URL", QVariant(address("/voice/long")));
+    QVERIFY(probe.attach(pane.playback()));
+    QTRY_VERIFY_WITH_TIMEOUT(pane.playback()->position() > 500, 10000);
+    auto *button = pane.findChild<QToolButton *>(QStringLiteral("sleepButton"));
+    QVERIFY(button && button->menu());
+    const auto pick = [&](const QString &entry) {
+        for (QAction *action : button->menu()->actions()) {
+            if (action->text() == entry && action->isVisible())
+                return action->trigger(), true;
+        }
+        return false;
+    };
+    probe.clear();
+    for (const QString &step : steps.split(QStringLiteral(", "))) {
+        if (step == QLatin1String("pause")) {
+            pane.pause();
+            QTest::qWait(1500); // time passes while paused
+            QVERIFY(pane.sleepTimer()->remainingMs() > 0);
+        } else if (step == QLatin1String("play")) {
+            pane.play();
+        } else if (step == QLatin1String("speed 2")) {
+            pane.setSpeed(2);
+        } else if (step == QLatin1String("cancel")) {
+            QVERIFY(pick(QStringLiteral("取消定时")));
+        } else if (step == QLatin1String("volume in the fade")) {
+            QTRY_VERIFY_WITH_TIMEOUT(pane.playback()->fade() < 0.9, 10000);
+            pane.findChild<QAbstractSlider *>(QStringLiteral("volumeSlider"))->setValue(60);
+        } else {
+            QVERIFY(pick(step + QStringLiteral(" 分钟")));
+            // It shows what is left, and says it in words.
+            QVERIFY2(button->text().startsWith(QStringLiteral("睡眠 0:")), qPrintable(button->text()));
+            QVERIFY2(button->accessibleName().startsWith(QStringLiteral("睡眠定时：还剩 ")), qPrintable(button->accessibleName()));
+        }
+    }
+    const qint64 volume = pane.playback()->volume();
+    if (seconds < 0) {
+        // Plays on past where it would have ended, with no timer.
+        QTRY_VERIFY_WITH_TIMEOUT(probe.frames() >= std::size_t(probe.rate()) * 4, 10000);
+        QCOMPARE(button->text(), QStringLiteral("睡眠定时"));
+        QVERIFY(pane.playback()->fade() == 1.0);
+        QCOMPARE(QString::fromLatin1(QMetaEnum::fromType<Playback::State>().valueToKey(int(pane.playback()->state()))), state);
+        return;
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(pane.playback()->state(), Playback::State::Paused, 15000);
+    const std::vector<float> heard = probe.samples();
+    const double heardSeconds = double(heard.size()) / probe.channels() / probe.rate();
+    QVERIFY2(qAbs(heardSeconds - seconds) < 0.4, qPrintable(QStringLiteral("paused after %1 s of sound").arg(heardSeconds)));
+    // Faded over its last second, then given its volume back.
+    const double early = Heard::rmsDb(heard, probe.rate(), probe.channels(), heardSeconds - 1.0, heardSeconds - 0.75);
+    const double late = Heard::rmsDb(heard, probe.rate(), probe.channels(), heardSeconds - 0.25, heardSeconds);
+    QVERIFY2(late < early - 6, qPrintable(QStringLiteral("%1 dB, then %2 dB").arg(early).arg(late)));
+    QCOMPARE(pane.playback()->fade(), 1.0);
+    QCOMPARE(pane.playback()->volume(), volume);
+    QCOMPARE(pane.statusText(), QStringLiteral("睡眠定时已暂停播放"));
+    QCOMPARE(button->text(), QStringLiteral("睡眠定时"));
+    // It plays on from where it paused.
+    const qint64 pausedAt = pane.playback()->position();
+    QVERIFY(pausedAt > 2000);
+    pane.play();
+    QTRY_VERIFY_WITH_TIMEOUT(pane.playback()->position() > pausedAt + 500, 10000);
+    QVERIFY(pane.playback()->position() < pausedAt + 5000);
+    QVERIFY(pane.statusText() != QStringLiteral("睡眠定时已暂停播放"));
+}
+
+void TestMediaPane::idleInhibition_data()
+{
+    // While a clip plays the desktop is asked not to suspend for idleness,
+    // once; when it stops playing, it is let go. Steps after the long clip
+    // has begun to play; then what the desktop was asked.
+    QTest::addColumn<bool>("portal"); // the portal answers; otherwise logind
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QString>("asked");
+    const QString inhibit = QStringLiteral("inhibit 4 正在播放音频");
+    QTest::newRow("asked once while it plays") << true << "seek, speed, mute" << inhibit;
+    QTest::newRow("let go on pause") << true << "pause" << inhibit + "; close";
+    QTest::newRow("asked again on play") << true << "pause, play" << inhibit + "; close; " + inhibit;
+    QTest::newRow("let go on stop") << true << "stop" << inhibit + "; close";
+    QTest::newRow("let go at the clip's end") << true << "end" << inhibit + "; close";
+    // The broken clip is asked for again; its error may come before the answer.
+    QTest::newRow("let go on an error") << true << "broken clip" << inhibit + "; close; " + inhibit + "; close | " + inhibit + "; close";
+    QTest::newRow("let go on quit") << true << "quit" << inhibit + "; close";
+    QTest::newRow("no portal: logind, let go on pause") << false << "pause" << "logind idle:sleep 正在播放音频 block; closed";
+    QTest::newRow("no portal: logind, let go on quit") << false << "quit" << "logind idle:sleep 正在播放音频 block; closed";
+}
+
+void TestMediaPane::idleInhibition()
+{
+    QFETCH(bool, portal);
+    QFETCH(QString, steps);
+    QFETCH(QString, asked);
+    if (!QDBusConnection(QStringLiteral("client")).isConnected() || m_systemBus.state() != QProcess::Running)
+        QSKIP("no buses could be started (dbus-daemon)");
+    // The peers answer from a thread of their own, as another program would.
+    QThread peers;
+    auto *peer = new Inhibitors(portal, &peers);
+    connect(&peers, &QThread::finished, peer, &QObject::deleteLater);
+    peers.start();
+    const auto stop = qScopeGuard([&] { peers.quit(); peers.wait(); });
+    const Inhibitors &desktop = *peer;
+    auto pane = std::make_unique<MediaPane>();
+    pane->setProperty("URL", QVariant(address("/voice/long")));
+    QTRY_VERIFY_WITH_TIMEOUT(desktop.held() == 1 && pane->findChild<IdleInhibitor *>()->isHeld() && pane->canSeek(), 10000);
+    for (const QString &step : steps.split(QStringLiteral(", "))) {
+        if (step == QLatin1String("pause"))
+            pane->pause();
+        else if (step == QLatin1String("play"))
+            pane->play();
+        else if (step == QLatin1String("stop"))
+            pane->stop();
+        else if (step == QLatin1String("seek"))
+            pane->seekTo(30000);
+        else if (step == QLatin1String("speed"))
+            pane->setSpeed(2);
+        else if (step == QLatin1String("mute"))
+            pane->playback()->setMuted(true);
+        else if (step == QLatin1String("end"))
+            pane->seekTo(pane->playback()->duration());
+        else if (step == QLatin1String("broken clip"))
+            pane->setProperty("URL", QVariant(address("/voice/scrap")));
+        else if (step == QLatin1String("quit"))
+            pane.reset();
+        // Each step's outcome before the next.
+        if (step == QLatin1String("play"))
+            QTRY_COMPARE_WITH_TIMEOUT(desktop.held(), 1, 10000);
+        else if (step == QLatin1String("pause") || step == QLatin1String("stop"))
+            QTRY_COMPARE_WITH_TIMEOUT(desktop.held(), 0, 10000);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(asked.split(QStringLiteral(" | ")).contains(desktop.log()), 10000);
+    // Still held if the last thing asked was to hold it; never twice at once.
+    QCOMPARE(desktop.held(), asked.section(QStringLiteral("; "), -1).contains(QStringLiteral("正在播放音频")) ? 1 : 0);
+    QCOMPARE(desktop.mostHeld(), 1);
+}
+
 void TestMediaPane::controls_data()
 {
     // Each gesture starts from the long clip paused at 0:20, and is a list
@@ -479,6 +787,10 @@ void TestMediaPane::controls_data()
     QTest::newRow("a seek keeps the speed") << "speed 2, play button, Right" << "pace" << "2";
     QTest::newRow("slowest speed") << "speed 0.5, play button" << "pace" << "0.5";
     QTest::newRow("fastest speed") << "speed 3, play button" << "pace" << "3";
+    QTest::newRow("back 15 s") << "back button" << "position" << "5";
+    QTest::newRow("back 15 s at 5 s goes to the start") << "seek 5, back button" << "position" << "0";
+    QTest::newRow("on 30 s") << "forward button" << "position" << "50";
+    QTest::newRow("on 30 s near the end goes to the end") << "seek 80, forward button" << "position" << "end";
     QTest::newRow("Right") << "Right" << "position" << "25";
     QTest::newRow("Left") << "Left" << "position" << "15";
     QTest::newRow("PageUp") << "PageUp" << "position" << "50";
@@ -548,6 +860,9 @@ void TestMediaPane::controls()
             play->click();
         } else if (step == QLatin1String("stop button")) {
             stop->click();
+        } else if (step.endsWith(QLatin1String("ward button")) || step == QLatin1String("back button")) {
+            pane.findChild<QAbstractButton *>(step == QLatin1String("back button") ? QStringLiteral("backButton")
+                                                                                 : QStringLiteral("forwardButton"))->click();
         } else if (step == QLatin1String("Space")) {
             speed->setFocus();
             QTest::keyClick(speed, Qt::Key_Space);

@@ -1,11 +1,14 @@
 #include "media/mediapane.h"
 
+#include "media/idleinhibitor.h"
 #include "media/mprisservice.h"
+#include "media/sleeptimer.h"
 #include "media/smartspeed.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMenu>
 #include <QProxyStyle>
 #include <QResizeEvent>
 #include <QShortcut>
@@ -16,6 +19,7 @@
 #include <QVBoxLayout>
 
 #include <climits>
+#include <tuple>
 #include <cmath>
 #include <iterator>
 
@@ -24,6 +28,10 @@ namespace {
 // What podcast and audiobook players offer; the pitch stays at each.
 const double kSpeeds[] = {0.5, 0.75, 1.0, 1.25, 1.5, 1.75, 2.0, 2.5, 3.0};
 constexpr int kNormalSpeed = 2; // 1x
+// The podcast convention: back a little, on a little more.
+constexpr qint64 kBackMs = 15000;
+constexpr qint64 kForwardMs = 30000;
+const int kSleepMinutes[] = {15, 30, 45, 60, 90};
 
 QString formatTime(qint64 ms)
 {
@@ -127,13 +135,19 @@ private:
 MediaPane::MediaPane(QWidget *parent)
     : QWidget(parent)
     , m_playback(new Playback(this))
+    , m_sleep(new SleepTimer(m_playback))
+    , m_inhibitor(new IdleInhibitor(this))
+    , m_backButton(new QToolButton(this))
     , m_playButton(new QToolButton(this))
+    , m_forwardButton(new QToolButton(this))
     , m_stopButton(new QToolButton(this))
     , m_positionSlider(new QSlider(Qt::Horizontal, this))
     , m_timeLabel(new QLabel(this))
     , m_statusLine(new StatusLine(this))
     , m_skipButton(new QToolButton(this))
     , m_boostButton(new QToolButton(this))
+    , m_sleepButton(new QToolButton(this))
+    , m_sleepMenu(new QMenu(this))
     , m_muteButton(new QToolButton(this))
     , m_volumeSlider(new QSlider(Qt::Horizontal, this))
     , m_speedBox(new QComboBox(this))
@@ -144,6 +158,16 @@ MediaPane::MediaPane(QWidget *parent)
     m_playButton->setObjectName(QStringLiteral("playButton"));
     m_playButton->setAutoRaise(true);
     m_playButton->setEnabled(false);
+    const std::tuple<QToolButton *, const char *, QStyle::StandardPixmap, QString> skips[] = {
+        {m_backButton, "backButton", QStyle::SP_MediaSeekBackward, tr("后退 15 秒")},
+        {m_forwardButton, "forwardButton", QStyle::SP_MediaSeekForward, tr("前进 30 秒")}};
+    for (const auto &[button, name, icon, words] : skips) {
+        button->setObjectName(QLatin1String(name));
+        button->setAutoRaise(true);
+        button->setIcon(style()->standardIcon(icon));
+        setName(button, words);
+        button->setEnabled(false); // until a clip can seek
+    }
     m_stopButton->setObjectName(QStringLiteral("stopButton"));
     m_stopButton->setAutoRaise(true);
     m_stopButton->setIcon(style()->standardIcon(QStyle::SP_MediaStop));
@@ -177,12 +201,24 @@ MediaPane::MediaPane(QWidget *parent)
     setName(m_boostButton, tr("人声增强"));
     m_boostButton->setToolTip(tr("人声增强：把人声调到统一的响度，并去掉低频噪声"));
 
+    m_sleepButton->setObjectName(QStringLiteral("sleepButton"));
+    m_sleepButton->setAutoRaise(true);
+    m_sleepButton->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    m_sleepButton->setPopupMode(QToolButton::InstantPopup);
+    m_sleepButton->setMenu(m_sleepMenu);
+    for (const int minutes : kSleepMinutes)
+        m_sleepMenu->addAction(tr("%1 分钟").arg(minutes), this, [this, minutes] { m_sleep->start(minutes); });
+    m_sleepMenu->addSeparator();
+    QAction *cancelSleep = m_sleepMenu->addAction(tr("取消定时"), m_sleep, &SleepTimer::cancel);
+    cancelSleep->setObjectName(QStringLiteral("cancelSleepAction"));
+
     m_muteButton->setObjectName(QStringLiteral("muteButton"));
     m_muteButton->setAutoRaise(true);
     m_volumeSlider->setObjectName(QStringLiteral("volumeSlider"));
     m_volumeSlider->setStyle(jumpClicks);
     m_volumeSlider->setRange(0, 100);
     m_volumeSlider->setValue(m_playback->volume());
+    m_volumeSlider->setMinimumWidth(60);
     m_volumeSlider->setMaximumWidth(90);
     m_volumeSlider->setAccessibleName(tr("音量"));
 
@@ -201,7 +237,9 @@ MediaPane::MediaPane(QWidget *parent)
     auto *top = new QHBoxLayout;
     top->setContentsMargins(0, 0, 0, 0);
     top->setSpacing(4);
+    top->addWidget(m_backButton);
     top->addWidget(m_playButton);
+    top->addWidget(m_forwardButton);
     top->addWidget(m_stopButton);
     top->addWidget(m_positionSlider, 1);
     top->addWidget(m_timeLabel);
@@ -211,6 +249,7 @@ MediaPane::MediaPane(QWidget *parent)
     middle->setSpacing(4);
     middle->addWidget(m_skipButton);
     middle->addWidget(m_boostButton);
+    middle->addWidget(m_sleepButton);
     middle->addStretch(1);
     middle->addWidget(m_muteButton);
     middle->addWidget(m_volumeSlider);
@@ -225,6 +264,8 @@ MediaPane::MediaPane(QWidget *parent)
     layout->addLayout(middle);
     layout->addWidget(m_statusLine);
 
+    connect(m_backButton, &QToolButton::clicked, this, [this] { skip(-kBackMs); });
+    connect(m_forwardButton, &QToolButton::clicked, this, [this] { skip(kForwardMs); });
     connect(m_playButton, &QToolButton::clicked, this, &MediaPane::togglePlay);
     connect(m_stopButton, &QToolButton::clicked, this, &MediaPane::stop);
     connect(m_positionSlider, &QSlider::sliderMoved, this, &MediaPane::seekTo);
@@ -248,7 +289,12 @@ MediaPane::MediaPane(QWidget *parent)
     connect(m_playback, &Playback::statusChanged, this, &MediaPane::showStatus);
     connect(m_playback, &Playback::errorOccurred, this, &MediaPane::showError);
     connect(m_playback, &Playback::durationChanged, this, &MediaPane::showDuration);
-    connect(m_playback, &Playback::seekableChanged, this, [this] { m_positionSlider->setEnabled(canSeek()); });
+    connect(m_playback, &Playback::seekableChanged, this, &MediaPane::showSeekable);
+    connect(m_sleep, &SleepTimer::changed, this, &MediaPane::showSleep);
+    connect(m_sleep, &SleepTimer::expired, this, [this] { setClipStatus(tr("睡眠定时已暂停播放")); });
+    // No suspending for idleness while a clip plays.
+    connect(m_playback, &Playback::stateChanged, m_inhibitor,
+            [this](Playback::State state) { m_inhibitor->setWanted(state == Playback::State::Playing); });
     connect(m_playback, &Playback::positionChanged, this, &MediaPane::showPosition);
     connect(m_playback, &Playback::volumeChanged, this, &MediaPane::showVolume);
     connect(m_playback, &Playback::mutedChanged, this, &MediaPane::showVolume);
@@ -272,6 +318,7 @@ MediaPane::MediaPane(QWidget *parent)
     showState(m_playback->state());
     showVolume();
     showSaved();
+    showSleep();
     showTime();
     if (!m_playback->isAvailable())
         setClipStatus(errorReason(Playback::Error::ServiceMissing),
@@ -398,6 +445,11 @@ bool MediaPane::canSeek() const
     return m_playback->duration() > 0 && m_playback->isSeekable();
 }
 
+void MediaPane::skip(qint64 ms)
+{
+    seekTo(m_playback->position() + ms);
+}
+
 void MediaPane::seekTo(qint64 ms)
 {
     if (!canSeek())
@@ -442,6 +494,8 @@ void MediaPane::applySpeed()
 void MediaPane::showState(Playback::State state)
 {
     const bool playing = state == Playback::State::Playing;
+    if (playing && m_clipStatus == tr("睡眠定时已暂停播放"))
+        setClipStatus(QString()); // the listener is back
     m_playButton->setIcon(style()->standardIcon(playing ? QStyle::SP_MediaPause : QStyle::SP_MediaPlay));
     setName(m_playButton, playing ? tr("暂停") : tr("播放"));
     if (state == Playback::State::Stopped && !m_failed)
@@ -485,8 +539,24 @@ void MediaPane::showError(Playback::Error error, const QString &text, bool cutSh
 void MediaPane::showDuration(qint64 duration)
 {
     m_positionSlider->setRange(0, int(qBound<qint64>(0, duration, qint64(INT_MAX))));
-    m_positionSlider->setEnabled(canSeek());
+    showSeekable();
     showTime();
+}
+
+void MediaPane::showSeekable()
+{
+    for (QWidget *control : {static_cast<QWidget *>(m_positionSlider), static_cast<QWidget *>(m_backButton),
+                             static_cast<QWidget *>(m_forwardButton)})
+        control->setEnabled(canSeek());
+}
+
+// While it runs, what is left: shown as a time, said in words.
+void MediaPane::showSleep()
+{
+    const qint64 left = m_sleep->remainingMs();
+    m_sleepButton->setText(left < 0 ? tr("睡眠定时") : tr("睡眠 %1").arg(formatTime(left + 999)));
+    setName(m_sleepButton, left < 0 ? tr("睡眠定时") : tr("睡眠定时：还剩 %1").arg(spokenTime(left + 999)));
+    m_sleepMenu->findChild<QAction *>(QStringLiteral("cancelSleepAction"))->setVisible(left >= 0);
 }
 
 void MediaPane::showPosition(qint64 position)

@@ -6,10 +6,13 @@
 #include <QHash>
 #include <QWidget>
 
+class IdleInhibitor;
 class QComboBox;
 class QLabel;
+class QMenu;
 class QSlider;
 class QToolButton;
+class SleepTimer;
 class StatusLine;
 
 // The player pane below the lists. Writing its "URL" property loads that
@@ -41,6 +44,7 @@ public:
     void clearNotice(Notice kind);
 
     Playback *playback() const { return m_playback; }
+    SleepTimer *sleepTimer() const { return m_sleep; }
 
     // The names of the clips the window lists, by address, and the title of
     // the article they belong to. A clip is shown by its name; one that is
@@ -58,6 +62,8 @@ public:
     void togglePlay();
     void stop();
     void seekTo(qint64 ms);
+    // Back or on from where the clip is, in its own time.
+    void skip(qint64 ms);
     bool canSeek() const;
     // Playback speed: one of the speeds offered, which stays for later clips.
     double speed() const;
@@ -82,18 +88,26 @@ private:
     void showTime();
     void showVolume();
     void showSaved();
+    void showSleep();
+    void showSeekable();
     void applySpeed();
     void setClipStatus(const QString &text, const QString &toolTip = QString());
     void refreshStatus();
 
     Playback *m_playback;
+    SleepTimer *m_sleep;
+    IdleInhibitor *m_inhibitor;
+    QToolButton *m_backButton;
     QToolButton *m_playButton;
+    QToolButton *m_forwardButton;
     QToolButton *m_stopButton;
     QSlider *m_positionSlider;
     QLabel *m_timeLabel;
     StatusLine *m_statusLine;
     QToolButton *m_skipButton;  // smart speed: pauses shortened
     QToolButton *m_boostButton; // and the voice evened out
+    QToolButton *m_sleepButton;
+    QMenu *m_sleepMenu;
     QToolButton *m_muteButton;
     QSlider *m_volumeSlider;
     QComboBox *m_speedBox;

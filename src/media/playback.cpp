@@ -326,7 +326,9 @@ void Playback::handle(GstMessage *message)
             prerolled();
         break;
     case GST_MESSAGE_EOS:
-        if (!isStale(message))
+        // A seek's end comes after its preroll: one before is the old
+        // segment's (elements do not all mark it with the seek's seqnum).
+        if (m_phase != Phase::Seeking)
             ended();
         break;
     case GST_MESSAGE_DURATION_CHANGED:
@@ -375,7 +377,7 @@ void Playback::handle(GstMessage *message)
 }
 
 // Posted before the last seek was made, so not its outcome: seqnums grow,
-// and the messages a seek causes carry its own or a later one.
+// and a seek's preroll carries its own or a later one.
 bool Playback::isStale(GstMessage *message) const
 {
     return m_seekSeqnum != 0 && gst_util_seqnum_compare(gst_message_get_seqnum(message), m_seekSeqnum) < 0;
@@ -450,7 +452,7 @@ void Playback::prerolled()
 
 void Playback::ended()
 {
-    if (m_phase != Phase::Ready && m_phase != Phase::Seeking)
+    if (m_phase != Phase::Ready)
         return;
     if (downloadBroke()) {
         const FetchFailure failure = m_clip->failure();
@@ -673,9 +675,22 @@ void Playback::setVolume(int percent)
     if (percent == m_volume)
         return;
     m_volume = percent;
-    if (m_pipeline)
-        gst_stream_volume_set_volume(GST_STREAM_VOLUME(m_pipeline), GST_STREAM_VOLUME_FORMAT_CUBIC, percent / 100.0);
+    applyVolume();
     emit volumeChanged(percent);
+}
+
+void Playback::setFade(double level)
+{
+    m_fade = qBound(0.0, level, 1.0);
+    applyVolume();
+}
+
+// The fade scales the volume on the slider's own scale, as the slider would.
+void Playback::applyVolume()
+{
+    if (m_pipeline)
+        gst_stream_volume_set_volume(GST_STREAM_VOLUME(m_pipeline), GST_STREAM_VOLUME_FORMAT_CUBIC,
+                                     m_volume / 100.0 * m_fade);
 }
 
 void Playback::setMuted(bool muted)

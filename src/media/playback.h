@@ -71,6 +71,10 @@ public:
 
     int volume() const { return m_volume; }
     void setVolume(int percent);
+    // A fade of the volume, from 1 (none) to 0 (silence), apart from the
+    // volume the listener set: it changes neither volume() nor the slider.
+    void setFade(double level);
+    double fade() const { return m_fade; }
     bool isMuted() const { return m_muted; }
     void setMuted(bool muted);
     double rate() const { return m_rate; }
@@ -132,6 +136,7 @@ private:
     void setState(State state);
     void setStatus(Status status);
     void setPositionShown(qint64 ms);
+    void applyVolume();
 
     GstElement *m_pipeline = nullptr;
     QString m_missing;
@@ -159,6 +164,7 @@ private:
     bool m_pausedBySink = false; // the sound server asked for a pause
     double m_rate = 1.0;
     int m_volume = 100;
+    double m_fade = 1.0;
     bool m_muted = false;
 };
 
