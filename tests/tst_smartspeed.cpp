@@ -490,6 +490,16 @@ void TestSmartSpeed::loudness()
                                      channels)
         / std::pow(10.0, Heard::rmsDb(heard, rate, channels, middle, middle + 0.005) / 20);
     QVERIFY2(qAbs(crest - std::sqrt(2.0)) < 0.2, qPrintable(QStringLiteral("crest factor %1").arg(crest)));
+    // ... and lets the word come back to its level after it, never lower.
+    const double justAfter = Heard::rmsDb(heard, rate, channels, middle + 0.005, middle + 0.025);
+    double lowest = justAfter;
+    for (double t = middle + 0.025; t + 0.02 < last.end - 0.05; t += 0.02)
+        lowest = std::min(lowest, Heard::rmsDb(heard, rate, channels, t, t + 0.02));
+    const double before = Heard::rmsDb(heard, rate, channels, last.start + 0.05, middle - 0.05);
+    const double after = Heard::rmsDb(heard, rate, channels, middle + 0.25, last.end - 0.05);
+    QVERIFY2(slow || (lowest > std::min(justAfter, before) - 1 && qAbs(after - before) < 1),
+             qPrintable(QStringLiteral("%1 dB before the burst, %2 dB just after, %3 dB at the least, %4 dB later")
+                            .arg(before).arg(justAfter).arg(lowest).arg(after)));
     // The 40 Hz rumble in the pauses rises with the voice less the high-pass.
     const double gain = heardLufs - Heard::loudness(made.samples(), made.rate(), made.channels());
     const SynthClip::Tone &first = made.tones().front();
