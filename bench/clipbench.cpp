@@ -4,7 +4,7 @@
 // does), and the longest time the GUI thread went without running a 2 ms
 // timer meanwhile.
 //   clipbench [RUNS]    (default 50)
-#include "media/playback.h"
+#include "playback.h"
 #include "percentile.h"
 #include "sinkrecorder.h"
 #include "testserver.h"

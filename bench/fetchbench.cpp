@@ -6,7 +6,8 @@
 // the window's own memory is counted.
 //   fetchbench [CASE...]    (default: every case; the slow ones take 30 s and 120 s)
 #include "mainwindow.h"
-#include "media/mediapane.h"
+#include "mediapane.h"
+#include "playersession.h"
 #include "samplepages.h"
 #include "testserver.h"
 
@@ -127,7 +128,8 @@ int main(int argc, char *argv[])
             continue;
         const QString name = QLatin1String(c.name);
         const bool hung = name == QLatin1String("hung");
-        MainWindow window(ArticleSources{QStringLiteral("https://%1/s/").arg(authority), QStringLiteral("http://127.0.0.1:9/"),
+        PlayerSession session;
+        MainWindow window(&session, ArticleSources{QStringLiteral("https://%1/s/").arg(authority), QStringLiteral("http://127.0.0.1:9/"),
                                          {name, QStringLiteral("ok"), name}});
         window.show();
         auto *pane = window.findChild<MediaPane *>();

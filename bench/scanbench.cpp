@@ -2,6 +2,7 @@
 // sizes, and checks the speed targets. Prints a table; exit code 1 when a
 // target is missed or the two disagree.
 #include "oracle.h"
+#include "pageclassifier.h"
 #include "pagereader.h"
 #include "pagescanner.h"
 #include "samplepages.h"
@@ -210,9 +211,9 @@ int main(int argc, char *argv[])
     for (const bool voice : {true, false}) {
         for (const int size : {2300 * 1024, 3700 * 1024}) {
             const QByteArray bytes = todayPage(size, voice);
-            PageReader::Page page;
+            PageClassifier::Page page;
             const double patternsMs = millis([&] { PageScanner::scan(PageScanner::pageText(bytes), kHost); }, 21);
-            const double readingMs = millis([&] { page = PageReader::page(PageScanner::pageText(bytes), kHost, QUrl()); }, 21);
+            const double readingMs = millis([&] { page = PageClassifier::classify(PageScanner::pageText(bytes), kHost, QUrl()); }, 21);
             const int entries = int(page.voices.size() + page.links.size());
             out << QStringLiteral("%1 %2 %3 %4 %5\n")
                        .arg(QLatin1String(voice ? "voice" : "links"), -16)

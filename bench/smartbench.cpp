@@ -6,11 +6,11 @@
 // readings, and, for a change of clip with both switches off and on, the
 // time from the address to the first sample at a sink that keeps time.
 //   smartbench [RUNS]    (first-sample runs a mode; default 30)
-#include "media/clipsource.h"
-#include "media/playback.h"
-#include "media/smartspeed.h"
-#include "media/speechanalysis.h"
-#include "media/speechplan.h"
+#include "clipdownload.h"
+#include "playback.h"
+#include "smartspeed.h"
+#include "speechanalysis.h"
+#include "speechplan.h"
 #include "percentile.h"
 #include "sinkrecorder.h"
 #include "synthclip.h"
@@ -121,13 +121,13 @@ struct Analysed
 Analysed analyse(const QUrl &url, const QByteArray &bytes)
 {
     QNetworkAccessManager network;
-    ClipSource clip(&network, url, Playback::clipLimits());
+    ClipDownload clip(&network, url, ClipDownload::defaultLimits());
     if (!QTest::qWaitFor([&] { return clip.isFinished(); }, 60000))
         return {};
     const auto state = std::make_shared<SpeechState>();
     const double before = cpuSeconds();
     {
-        SpeechAnalysis analysis(&clip, state);
+        SpeechAnalysis analysis(clip.memory(), state);
         if (!QTest::qWaitFor([&] { return state->isFinished(); }, 120000))
             return {};
     }

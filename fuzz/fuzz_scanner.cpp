@@ -2,6 +2,7 @@
 // as the program makes it, and are scanned and read as markup. Inputs up to
 // a few kilobytes are also scanned with QRegExp, and any difference aborts.
 #include "oracle.h"
+#include "pageclassifier.h"
 #include "pagereader.h"
 #include "pagescanner.h"
 
@@ -61,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (const PageScanner::LinkEntry &link : result.links)
         (void)PageScanner::linkAddress(link.address);
     // The markup reading: bounded, whatever the page.
-    const PageReader::Page page = PageReader::page(text, kHost, QUrl());
+    const PageClassifier::Page page = PageClassifier::classify(text, kHost, QUrl());
     if (page.voices.size() > PageReader::kMostEntries || page.links.size() > PageReader::kMostEntries)
         differ("entries beyond the bound", text);
     // The article's title: bounded, and never half a character.

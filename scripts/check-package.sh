@@ -27,7 +27,7 @@ desktop-file-validate "$scratch/usr/share/applications/org.sorvalen.Brimwold.des
 appstreamcli validate --no-net "$scratch/usr/share/metainfo/org.sorvalen.Brimwold.metainfo.xml"
 test -f "$scratch/usr/share/icons/hicolor/scalable/apps/org.sorvalen.Brimwold.svg"
 
-out="$(env QT_QPA_PLATFORM=offscreen LD_PRELOAD="$build/tests/libclosewindow.so" \
+out="$(env QT_QPA_PLATFORM=offscreen LD_PRELOAD="$build/tests/support/libclosewindow.so" \
   timeout 60 "$scratch/usr/bin/sorvalen-brimwold" 2>/dev/null)" || { echo "the unpacked program failed"; exit 1; }
 case "$out" in
   *"shown: Sorvalen Brimwold"*) echo "the unpacked program started, showed its window and exited with 0" ;;

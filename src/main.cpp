@@ -1,6 +1,8 @@
 #include "applicationservice.h"
 #include "commandline.h"
 #include "mainwindow.h"
+#include "mprisservice.h"
+#include "playersession.h"
 
 #include <QApplication>
 
@@ -8,6 +10,8 @@
 
 int main(int argc, char *argv[])
 {
+    Playback::tagStreamsAsMusic();
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("sorvalen-brimwold"));
     QApplication::setApplicationVersion(QStringLiteral(BRIMWOLD_VERSION));
@@ -23,8 +27,10 @@ int main(int argc, char *argv[])
     if (!line.addresses.isEmpty() && ApplicationService::handOver(line.addresses))
         return 0;
 
-    MainWindow window;
-    new ApplicationService(&window); // the window's from now on
+    PlayerSession session;
+    MainWindow window(&session);
+    window.answer(new MprisService(&session));
+    window.answer(new ApplicationService(&window));
     window.show();
     window.openAddresses(line.addresses);
     return app.exec();

@@ -1,6 +1,7 @@
 // Renders the main window as it looks right after start and saves it as a
 // PNG, for the README. Run with QT_QPA_PLATFORM=offscreen.
 #include "mainwindow.h"
+#include "playersession.h"
 
 #include <QApplication>
 #include <QPixmap>
@@ -16,7 +17,8 @@ int main(int argc, char *argv[])
         return 2;
     }
 
-    MainWindow window;
+    PlayerSession session;
+    MainWindow window(&session);
     window.show();
     int result = 1;
     QTimer::singleShot(300, &window, [&] {

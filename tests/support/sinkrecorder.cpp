@@ -1,6 +1,6 @@
 #include "sinkrecorder.h"
 
-#include "media/playback.h"
+#include "playback.h"
 
 #include <QMutexLocker>
 

@@ -3,6 +3,8 @@
 // network. The servers live in this process and end with it.
 #include "applicationservice.h"
 #include "mainwindow.h"
+#include "mprisservice.h"
+#include "playersession.h"
 #include "samplepages.h"
 #include "testserver.h"
 
@@ -22,6 +24,7 @@ QByteArray clip(int n)
 
 int main(int argc, char *argv[])
 {
+    Playback::tagStreamsAsMusic();
     QApplication app(argc, argv);
     Q_INIT_RESOURCE(demo);
     TestServer::trustLoopbackCertificate();
@@ -74,11 +77,14 @@ int main(int argc, char *argv[])
                           TestServer::ok(i == 2 ? clip(6).repeated(9) : clip(i + 4), "audio/mpeg"));
     }
 
-    MainWindow window(ArticleSources{pages.baseUrl() + QStringLiteral("/s/"),
+    PlayerSession session;
+    MainWindow window(&session, ArticleSources{pages.baseUrl() + QStringLiteral("/s/"),
                                      clips.baseUrl() + QStringLiteral("/voice/getvoice?mediaid="),
                                      {ids[0], ids[1], ids[2]}});
-    // A second launch of the program with an address opens it here too.
-    new ApplicationService(&window);
+    // A second launch of the program with an address opens it here too,
+    // and the desktop's media controls drive it.
+    window.answer(new ApplicationService(&window));
+    window.answer(new MprisService(&session));
     window.show();
     QTextStream(stdout) << "To try opening an article you were sent, copy this address and press Ctrl+V in the "
                            "window (or drop it there, or run: sorvalen-brimwold ADDRESS):\n  "
