@@ -9,15 +9,14 @@ class SpeechState;
 
 typedef struct _GstElement GstElement;
 
-// The element in the player's audio filter, ahead of scaletempo, that
-// shortens the pauses a SpeechState has planned and brings the voice to
-// the loudness it measured (a gentle high-pass, the gain, a limiter for
-// the peaks the gain would push over). Whatever it cuts, it plays on
-// without a gap, each cut faded at both ends; what it plays is timed in
-// the clip's time less what it has cut since the pipeline last started or
-// sought, counted in samples, and clipUs() tells the clip's time back from
-// that. Both switches may change while it plays; the gain ramps. A flush
-// or a stop never waits for the analysis.
+// The element in the player's audio filter, ahead of scaletempo: a thin
+// shell that hands the samples to a SmartProcessor, which shortens the
+// pauses a SpeechState has planned and brings the voice to the loudness it
+// measured. Whatever it cuts, it plays on without a gap; what it plays is
+// timed in the clip's time less what it has cut since the pipeline last
+// started or sought, and clipUs() tells the clip's time back from that.
+// Both switches may change while it plays. A flush or a stop never waits
+// for the analysis.
 namespace SmartFilter {
 
 GstElement *create();

@@ -2,6 +2,7 @@
 
 #include "clipmemory.h"
 #include "log.h"
+#include "sampletime.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -20,17 +21,9 @@
 namespace {
 
 constexpr std::size_t kFramesPerMeasure = 100; // the loudness is taken again every second
-constexpr qint64 kFirstMeasureUs = 1000000;   // the least to set a gain from
 constexpr std::size_t kHeldFrames = 5;        // a gap this short holds the level around it
 constexpr qint64 kLongestGapFrames = 60000;   // a longer jump in time is taken as none
 constexpr int kPeakZero = 243;                // the code of a full-scale peak
-
-// The first sample of this frame, at this rate: frames are 10 ms of the
-// clip, so their lengths in samples differ where the rate does not divide.
-qint64 frameStart(qint64 frame, int rate)
-{
-    return frame * rate * SpeechPlan::kFrameUs / 1000000;
-}
 
 quint8 peakCode(float peak)
 {
@@ -62,29 +55,39 @@ void SpeechState::addAudio(const float *samples, std::size_t frames, int rate, i
     QMutexLocker lock(&m_mutex);
     if (m_finished || rate <= 0 || channels <= 0)
         return;
-    const qint64 expectedNs = qint64(gst_util_uint64_scale_int_round(guint64(m_next), GST_SECOND, std::max(1, m_rate)));
-    const qint64 slackNs = std::max<qint64>(GST_MSECOND, 2 * GST_SECOND / rate);
-    if (!m_meter || rate != m_rate || channels != m_channels
-        || (startNs >= 0 && (discontinuous || std::abs(startNs - expectedNs) > slackNs)))
-        restartClock(rate, channels, startNs >= 0 ? startNs : expectedNs);
-    if (m_meter->state)
-        ebur128_add_frames_float(m_meter->state, samples, frames);
+    if (!m_meter || rate != m_clock.rate() || channels != m_channels
+        || (startNs >= 0 && (discontinuous || !m_clock.follows(startNs, rate))))
+        restartClock(rate, channels, startNs >= 0 ? startNs : m_clock.nextNs());
+    measureLoudness(samples, frames);
     for (std::size_t i = 0; i < frames; ++i) {
-        if (m_next >= m_frameEnd)
+        if (m_clock.frameDone())
             endFrame();
         for (int c = 0; c < channels; ++c) {
-            const float sample = samples[i * std::size_t(channels) + std::size_t(c)];
-            if (!std::isfinite(sample))
-                continue;
+            const float sample = SpeechPlan::audible(samples[i * std::size_t(channels) + std::size_t(c)]);
             m_frameSquares += double(sample) * sample;
             // The high-pass can make a sudden peak higher still.
             const float filtered = float(std::fabs(m_highPass.apply(c, sample)));
             m_framePeak = std::max({m_framePeak, std::fabs(sample), filtered});
         }
         m_frameFill += std::size_t(channels);
-        ++m_next;
+        m_clock.countSample();
     }
     m_progress.wakeAll();
+}
+
+// What is no number is measured as silence, as it is heard.
+void SpeechState::measureLoudness(const float *samples, std::size_t frames)
+{
+    if (!m_meter->state)
+        return;
+    const std::size_t count = frames * std::size_t(m_channels);
+    if (std::all_of(samples, samples + count, [](float sample) { return std::isfinite(sample); })) {
+        ebur128_add_frames_float(m_meter->state, samples, frames);
+        return;
+    }
+    std::vector<float> audible(samples, samples + count);
+    std::transform(audible.begin(), audible.end(), audible.begin(), &SpeechPlan::audible);
+    ebur128_add_frames_float(m_meter->state, audible.data(), frames);
 }
 
 // The clip goes on at startNs, perhaps at another rate: the frame it falls
@@ -92,33 +95,32 @@ void SpeechState::addAudio(const float *samples, std::size_t frames, int rate, i
 // audio that reaches back into what was heard is taken as following on.
 void SpeechState::restartClock(int rate, int channels, qint64 startNs)
 {
+    const bool changed = rate != m_clock.rate() || channels != m_channels;
     if (!m_meter) {
         m_meter = std::make_unique<Meter>();
         m_meter->state = ebur128_init(unsigned(channels), (unsigned long)rate, EBUR128_MODE_I | EBUR128_MODE_HISTOGRAM);
-    } else if ((rate != m_rate || channels != m_channels) && m_meter->state
+    } else if (changed && m_meter->state
                && ebur128_change_parameters(m_meter->state, unsigned(channels), (unsigned long)rate) == EBUR128_ERROR_NOMEM) {
         ebur128_destroy(&m_meter->state);
     }
-    if (rate != m_rate || channels != m_channels)
+    if (changed)
         m_highPass.configure(rate, channels);
-    m_rate = rate;
     m_channels = channels;
-    const qint64 start = qint64(gst_util_uint64_scale_int_round(guint64(std::max<qint64>(0, startNs)), rate, GST_SECOND));
-    qint64 frame = start * 1000000 / (rate * SpeechPlan::kFrameUs);
-    while (frameStart(frame + 1, rate) <= start)
-        ++frame;
+    const qint64 start = SampleTime::fromNs(startNs, rate);
+    const qint64 frame = FrameClock::frameOf(start, rate);
     const qint64 current = qint64(m_peaks.size());
+    qint64 next = 0;
     if (frame > current && frame - current <= kLongestGapFrames) {
         if (m_frameFill > 0)
             endFrame();
         fillTo(frame);
-        m_next = start;
+        next = start;
     } else if (frame == current) {
-        m_next = start;
+        next = start;
     } else {
-        m_next = frameStart(current, rate) + qint64(m_frameFill) / channels;
+        next = FrameClock::frameStart(current, rate) + qint64(m_frameFill) / channels;
     }
-    m_frameEnd = frameStart(qint64(m_peaks.size()) + 1, rate);
+    m_clock.restart(rate, next, qint64(m_peaks.size()));
 }
 
 // Frames the audio skipped over: a dropped frame or two hold the level
@@ -145,7 +147,7 @@ void SpeechState::storeFrame(double db, quint8 peak)
     m_planner.addFrame(db);
     m_peaks.push_back(peak);
     m_lastDb = db;
-    m_frameEnd = frameStart(qint64(m_peaks.size()) + 1, m_rate);
+    m_clock.enterFrame(qint64(m_peaks.size()));
     if (m_peaks.size() % kFramesPerMeasure == 0)
         measure();
 }
@@ -202,7 +204,7 @@ float SpeechState::peak(qint64 fromUs, qint64 toUs) const
 double SpeechState::gainDb() const
 {
     QMutexLocker lock(&m_mutex);
-    return m_measuredUs >= kFirstMeasureUs || m_finished ? m_gainDb : 0.0;
+    return m_measuredUs >= SpeechPlan::kFirstMeasureUs || m_finished ? m_gainDb : 0.0;
 }
 
 int SpeechState::waitFor(const Wanted &wanted, int timeoutMs, const std::atomic<bool> &interrupted) const
@@ -302,6 +304,10 @@ SpeechAnalysis::SpeechAnalysis(ClipMemory &clip, std::shared_ptr<SpeechState> st
     : m_state(std::move(state))
 {
     GError *error = nullptr;
+    if (!gst_init_check(nullptr, nullptr, &error)) { // a player makes one first; a test may not
+        g_clear_error(&error);
+        return;
+    }
     GstElement *pipeline = gst_parse_launch("appsrc name=clip ! decodebin ! audioconvert ! "
                                             "audio/x-raw,format=F32LE,layout=interleaved ! "
                                             "appsink name=heard sync=false",

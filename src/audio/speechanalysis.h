@@ -1,6 +1,7 @@
 #ifndef SPEECHANALYSIS_H
 #define SPEECHANALYSIS_H
 
+#include "frameclock.h"
 #include "speechplan.h"
 
 #include <QMutex>
@@ -70,6 +71,7 @@ private:
     struct Meter;
 
     void restartClock(int rate, int channels, qint64 startNs);
+    void measureLoudness(const float *samples, std::size_t frames);
     void fillTo(qint64 frame);
     void endFrame();
     void storeFrame(double db, quint8 peak);
@@ -81,10 +83,8 @@ private:
     std::unique_ptr<Meter> m_meter;
     std::vector<quint8> m_peaks; // one a frame, in half dB, rounded up
     SpeechPlan::HighPass m_highPass;
-    int m_rate = 0;
+    FrameClock m_clock;
     int m_channels = 0;
-    qint64 m_next = 0;     // the sample expected next, counted from the clip's start at this rate
-    qint64 m_frameEnd = 0; // the sample that starts the next frame
     std::size_t m_frameFill = 0;
     double m_frameSquares = 0;
     float m_framePeak = 0;

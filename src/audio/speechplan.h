@@ -18,6 +18,7 @@ constexpr qint64 kFrameUs = 10000;         // the level is taken 10 ms at a time
 constexpr qint64 kShortestPauseUs = 300000; // shorter pauses stay as they are
 constexpr qint64 kFadeUs = 8000;           // each end of a cut fades
 constexpr double kCeilingDb = -1.0;        // no peak above this with the voice boosted
+constexpr qint64 kFirstMeasureUs = 1000000; // the least of a clip the voice boost's gain is set from
 
 // A stretch of the clip left out.
 struct Cut
@@ -146,6 +147,13 @@ double boostGainDb(double integratedLufs, int channels);
 
 // The gain that keeps a peak under the ceiling once boosted by gainDb.
 double limiterGain(double peak, double gainDb);
+
+// A sample that is no number at all (a broken decoder's) is heard as
+// silence, by the analysis and the filter alike.
+inline float audible(float sample)
+{
+    return std::isfinite(sample) ? sample : 0.0f;
+}
 
 inline double toLinear(double db)
 {
