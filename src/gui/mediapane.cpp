@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 
 #include <climits>
+#include <iterator>
 #include <tuple>
 
 namespace {
@@ -65,6 +66,35 @@ public:
     }
 };
 
+// A text button as big as its text and a little room, where a style would
+// give it two spaces and more: the pane's controls fit the window's 400 px
+// with the desktop's usual font, in rows no taller than its icon buttons.
+class TextButton : public QToolButton
+{
+public:
+    explicit TextButton(QWidget *parent)
+        : QToolButton(parent)
+    {
+        setToolButtonStyle(Qt::ToolButtonTextOnly);
+        setAutoRaise(true);
+    }
+
+    QSize sizeHint() const override
+    {
+        QSize size = QToolButton::sizeHint();
+        int room = fontMetrics().horizontalAdvance(text()) + 2 * kRoom;
+        if (menu())
+            room += style()->pixelMetric(QStyle::PM_MenuButtonIndicator, nullptr, this);
+        size.setWidth(qMin(size.width(), room));
+        size.setHeight(qMin(size.height(), fontMetrics().height() + 2));
+        return size;
+    }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+private:
+    static constexpr int kRoom = 5;
+};
+
 void setName(QWidget *widget, const QString &name)
 {
     widget->setToolTip(name);
@@ -87,9 +117,9 @@ MediaPane::MediaPane(QWidget *parent)
     , m_positionSlider(new QSlider(Qt::Horizontal, this))
     , m_timeLabel(new QLabel(this))
     , m_statusLine(new StatusLine(this))
-    , m_skipButton(new QToolButton(this))
-    , m_boostButton(new QToolButton(this))
-    , m_sleepButton(new QToolButton(this))
+    , m_skipButton(new TextButton(this))
+    , m_boostButton(new TextButton(this))
+    , m_sleepButton(new TextButton(this))
     , m_sleepMenu(new QMenu(this))
     , m_muteButton(new QToolButton(this))
     , m_volumeSlider(new QSlider(Qt::Horizontal, this))
@@ -143,8 +173,6 @@ void MediaPane::buildControls()
     for (const auto &[button, name] : switches) {
         button->setObjectName(name);
         button->setCheckable(true);
-        button->setAutoRaise(true);
-        button->setToolButtonStyle(Qt::ToolButtonTextOnly);
     }
     m_skipButton->setText(tr("跳过静音"));
     m_skipButton->setAccessibleName(tr("跳过静音")); // its tooltip also says what it saved
@@ -153,8 +181,6 @@ void MediaPane::buildControls()
     m_boostButton->setToolTip(tr("人声增强：把人声调到统一的响度，并去掉低频噪声"));
 
     m_sleepButton->setObjectName(QStringLiteral("sleepButton"));
-    m_sleepButton->setAutoRaise(true);
-    m_sleepButton->setToolButtonStyle(Qt::ToolButtonTextOnly);
     m_sleepButton->setPopupMode(QToolButton::InstantPopup);
     m_sleepButton->setMenu(m_sleepMenu);
 
@@ -163,7 +189,7 @@ void MediaPane::buildControls()
     m_volumeSlider->setObjectName(QStringLiteral("volumeSlider"));
     m_volumeSlider->setStyle(jumpClicks);
     m_volumeSlider->setRange(0, 100);
-    m_volumeSlider->setMinimumWidth(60);
+    m_volumeSlider->setMinimumWidth(24); // room for the sleep timer's longest words
     m_volumeSlider->setMaximumWidth(90);
     m_volumeSlider->setAccessibleName(tr("音量"));
 
@@ -188,6 +214,9 @@ void MediaPane::buildSleepMenu()
     cancelSleep->setObjectName(QStringLiteral("cancelSleepAction"));
 }
 
+// Two rows of controls within the window's 400 px: where the clip is and
+// how fast it goes, then the switches, the sleep timer and the volume. Tab
+// goes through them as they stand.
 void MediaPane::layOut()
 {
     auto *top = new QHBoxLayout;
@@ -199,6 +228,8 @@ void MediaPane::layOut()
     top->addWidget(m_stopButton);
     top->addWidget(m_positionSlider, 1);
     top->addWidget(m_timeLabel);
+    top->addWidget(m_speedLabel);
+    top->addWidget(m_speedBox);
 
     auto *middle = new QHBoxLayout;
     middle->setContentsMargins(0, 0, 0, 0);
@@ -208,9 +239,12 @@ void MediaPane::layOut()
     middle->addWidget(m_sleepButton);
     middle->addStretch(1);
     middle->addWidget(m_muteButton);
-    middle->addWidget(m_volumeSlider);
-    middle->addWidget(m_speedLabel);
-    middle->addWidget(m_speedBox);
+    middle->addWidget(m_volumeSlider, 1);
+
+    const QWidget *order[] = {m_backButton, m_playButton, m_forwardButton, m_stopButton, m_positionSlider, m_speedBox,
+                              m_skipButton, m_boostButton, m_sleepButton, m_muteButton, m_volumeSlider};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(const_cast<QWidget *>(order[i - 1]), const_cast<QWidget *>(order[i]));
 
     // The status line has a row of its own: it is what a failure says.
     auto *layout = new QVBoxLayout(this);

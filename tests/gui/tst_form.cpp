@@ -108,6 +108,17 @@ void TestForm::windowBasics()
 {
     QCOMPARE(m_window->windowTitle(), QStringLiteral("Sorvalen Brimwold"));
     QCOMPARE(m_window->size(), QSize(400, 300));
+    {
+        // Shown with the font a desktop without settings of its own gives,
+        // it opens at the form's size: the pane's controls fit.
+        const QFont before = QApplication::font();
+        QApplication::setFont(QFont(QStringLiteral("Sans Serif"), 9));
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window));
+        const QSize shown = m_window->size();
+        QApplication::setFont(before);
+        QCOMPARE(shown, QSize(400, 300));
+    }
     QCOMPARE(m_window->centralWidget()->objectName(), QStringLiteral("centralWidget"));
     QCOMPARE(m_window->menuBar()->objectName(), QStringLiteral("menuBar"));
     QVERIFY(!m_window->findChild<QStatusBar *>());

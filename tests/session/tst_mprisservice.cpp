@@ -12,7 +12,10 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCall>
 #include <QDBusVariant>
+#include <QTimer>
 #include <QtTest>
+
+#include <algorithm>
 
 #include <memory>
 
@@ -199,7 +202,14 @@ void TestMprisService::desktopMediaControls()
         session->seekTo(20000);
         QTRY_VERIFY_WITH_TIMEOUT(session->position() > 20300, 10000);
     }
-    QTest::qWait(50); // what the start announced is not the row's
+    // What the start announced is not the row's: once the service has sent
+    // it all, a call's answer comes after it, as the bus keeps order.
+    const auto announcing = [&] {
+        const QList<QTimer *> timers = mpris->findChildren<QTimer *>();
+        return std::any_of(timers.cbegin(), timers.cend(), [](const QTimer *timer) { return timer->isActive(); });
+    };
+    QTRY_VERIFY(!announcing());
+    property(QStringLiteral("PlaybackStatus"));
     QSignalSpy changes(this, SIGNAL(propertiesChanged(QString, QVariantMap, QStringList)));
     QSignalSpy seeked(this, SIGNAL(seeked(qlonglong)));
     const QString earlierTrack = qdbus_cast<QDBusObjectPath>(metadata().value(QStringLiteral("mpris:trackid"))).path();
