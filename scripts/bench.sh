@@ -4,6 +4,7 @@
 #   bench.sh --fetch [CASE...]  hostile answers to a page fetch
 #   bench.sh --clips [RUNS]     what a change of clip costs, on Qt 5 and on Qt 6
 #   bench.sh --smart [RUNS]     what smart speed saves and costs
+#   bench.sh --cpu              a minute of playback with the window shown, against gst-play-1.0
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 if [ "${1:-}" = --clips ]; then
@@ -15,6 +16,11 @@ if [ "${1:-}" = --clips ]; then
     "$root/build-release-qt$qt/bench/clipbench" "$@"
   done
   exit 0
+fi
+if [ "${1:-}" = --cpu ]; then
+  bash "$root/scripts/deps.sh" bench
+  bash "$root/scripts/build.sh" "$root/build-release" -DCMAKE_BUILD_TYPE=Release
+  exec bash "$root/bench/desktop.sh" "$root/build-release/bench/cpubench"
 fi
 bash "$root/scripts/deps.sh" run
 bash "$root/scripts/build.sh" "$root/build-release" -DCMAKE_BUILD_TYPE=Release

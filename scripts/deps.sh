@@ -2,6 +2,7 @@
 # Installs the Debian 12 packages that are missing for a task:
 #   deps.sh run    - build and run the program
 #   deps.sh test   - also everything the whole test run needs
+#   deps.sh bench  - also gst-play-1.0, which the CPU benchmark measures against
 set -euo pipefail
 
 run_packages=(
@@ -21,8 +22,11 @@ test_packages=(
 )
 
 packages=("${run_packages[@]}")
-if [ "${1:-run}" = test ]; then
+if [ "${1:-run}" = test ] || [ "${1:-run}" = bench ]; then
   packages+=("${test_packages[@]}")
+fi
+if [ "${1:-run}" = bench ]; then
+  packages+=(gstreamer1.0-plugins-base-apps)
 fi
 
 missing=()

@@ -1,6 +1,7 @@
 #include "mediapane.h"
 
 #include "playersession.h"
+#include "positionslider.h"
 #include "sleeptimer.h"
 #include "smartspeed.h"
 #include "statusline.h"
@@ -114,7 +115,7 @@ MediaPane::MediaPane(QWidget *parent)
     , m_playButton(new QToolButton(this))
     , m_forwardButton(new QToolButton(this))
     , m_stopButton(new QToolButton(this))
-    , m_positionSlider(new QSlider(Qt::Horizontal, this))
+    , m_positionSlider(new PositionSlider(this))
     , m_timeLabel(new QLabel(this))
     , m_statusLine(new StatusLine(this))
     , m_skipButton(new TextButton(this))

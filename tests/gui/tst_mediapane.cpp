@@ -1,5 +1,6 @@
 #include "mediapane.h"
 #include "playersession.h"
+#include "positionslider.h"
 #include "sleeptimer.h"
 
 #include "sinkrecorder.h"
@@ -33,6 +34,7 @@ private slots:
     void fitsTheLowerPaneWithNamedControls();
     void shows_data();
     void shows();
+    void positionRepaintsByThePixel();
 
 private:
     QString address(const char *path) const { return m_server.baseUrl() + QLatin1String(path); }
@@ -372,6 +374,36 @@ void TestMediaPane::shows()
         const QString text = box ? box->currentText() : qobject_cast<QAbstractButton *>(widget)->text();
         QCOMPARE(text + QStringLiteral(" | ") + widget->accessibleName(), shown);
     }
+}
+
+// A clip's ticks move the slider's value many times a second; what is
+// drawn changes by the pixel, and the value stays exact for the keys.
+void TestMediaPane::positionRepaintsByThePixel()
+{
+    PositionSlider slider;
+    slider.setRange(0, 100000);
+    slider.resize(100, slider.sizeHint().height());
+    slider.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&slider));
+    int paints = 0;
+    struct Counter : QObject
+    {
+        int *paints;
+        explicit Counter(int *count) : paints(count) {}
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            if (event->type() == QEvent::Paint)
+                ++*paints;
+            return false;
+        }
+    } counter(&paints);
+    slider.installEventFilter(&counter);
+    for (int ms = 0; ms <= 5000; ms += 100) { // five pixels, in fifty ticks
+        slider.setValue(ms);
+        QCoreApplication::processEvents();
+        QCOMPARE(slider.value(), ms);
+    }
+    QVERIFY2(paints >= 4 && paints <= 7, qPrintable(QString::number(paints)));
 }
 
 QTEST_MAIN(TestMediaPane)
