@@ -9,12 +9,14 @@
 #include "pageclassifier.h"
 #include "pagescanner.h"
 #include "playersession.h"
+#include "timetext.h"
 
 #include <QClipboard>
 #include <QCursor>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGuiApplication>
+#include <QListWidgetItem>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QModelIndex>
@@ -132,6 +134,7 @@ MainWindow::MainWindow(PlayerSession *session, const ArticleSources &sources, co
             [this] { openHanded(QGuiApplication::clipboard()->mimeData(), tr("剪贴板中没有网页地址")); });
     connect(session, &PlayerSession::openRequested, this, &MainWindow::openAddresses);
     connect(session, &PlayerSession::clipChanged, this, &MainWindow::markPlayingClip);
+    connect(session, &PlayerSession::placesChanged, this, &MainWindow::markPlayingClip);
 }
 
 MainWindow::~MainWindow()
@@ -216,7 +219,8 @@ void MainWindow::dropEvent(QDropEvent *event)
 
 // The clip list marks the clip in the player, whichever way it got there.
 // The other rows get a blank mark, so that no row changes its height or
-// moves its text when the mark moves.
+// moves its text when the mark moves. A row says where the listener left
+// its clip, if they did.
 void MainWindow::markPlayingClip()
 {
     const QString playing = session->url();
@@ -224,8 +228,17 @@ void MainWindow::markPlayingClip()
     QPixmap blank(ui->listWidget_3->iconSize());
     blank.fill(Qt::transparent);
     const QIcon noMark(blank);
-    for (int row = 0; row < ui->listWidget_3->count() && row < voiceIds.size(); ++row)
-        ui->listWidget_3->item(row)->setIcon(voiceBase + voiceIds.at(row) == playing ? mark : noMark);
+    for (int row = 0; row < ui->listWidget_3->count() && row < voiceIds.size(); ++row) {
+        QListWidgetItem *item = ui->listWidget_3->item(row);
+        const QString address = voiceBase + voiceIds.at(row);
+        item->setIcon(address == playing ? mark : noMark);
+        const qint64 place = session->placeOf(address);
+        const QString heard = place >= 0 ? tr("已听到 %1").arg(TimeText::shown(place)) : QString();
+        if (item->toolTip() != heard) {
+            item->setToolTip(heard);
+            item->setData(Qt::AccessibleDescriptionRole, heard);
+        }
+    }
 }
 
 void MainWindow::showOpenFailure(const FetchFailure &failure, const QString &address)
@@ -269,12 +282,13 @@ void MainWindow::funreply(QNetworkReply *reply)
 
     if (page.kind == Page::Kind::Voice) {
         debugLog() << "true";
-        // What the player shows of the clips: their names, and the article.
-        QHash<QString, QString> names;
+        // What the player goes through and shows of the clips: their
+        // order, their names, and the article.
+        QVector<PlayerSession::Clip> clips;
         for (const PageScanner::VoiceEntry &entry : page.voices)
-            names.insert(voiceBase + entry.fileId, entry.name);
-        if (!names.isEmpty())
-            session->setClipNames(names, page.title);
+            clips.append({voiceBase + entry.fileId, entry.name});
+        if (!clips.isEmpty())
+            session->setClipList(clips, page.title);
         ui->listWidget_3->clear();
         voiceIds.clear();
         int counter = 0;

@@ -5,6 +5,7 @@
 #include "sleeptimer.h"
 #include "smartspeed.h"
 #include "statusline.h"
+#include "timetext.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -24,35 +25,6 @@
 namespace {
 
 const int kSleepMinutes[] = {15, 30, 45, 60, 90};
-
-QString formatTime(qint64 ms)
-{
-    const qint64 seconds = qMax<qint64>(0, ms) / 1000;
-    const qint64 hours = seconds / 3600;
-    const QString minSec = QStringLiteral("%1:%2")
-                               .arg((seconds / 60) % 60, hours > 0 ? 2 : 1, 10, QLatin1Char('0'))
-                               .arg(seconds % 60, 2, 10, QLatin1Char('0'));
-    return hours > 0 ? QStringLiteral("%1:%2").arg(hours).arg(minSec) : minSec;
-}
-
-// As a listener hears it: "1 分 5 秒".
-QString spokenTime(qint64 ms)
-{
-    const qint64 seconds = qMax<qint64>(0, ms) / 1000;
-    const qint64 hours = seconds / 3600;
-    QString words;
-    if (hours > 0)
-        words = MediaPane::tr("%1 小时 ").arg(hours);
-    if (seconds >= 60)
-        words += MediaPane::tr("%1 分 ").arg((seconds / 60) % 60);
-    return words + MediaPane::tr("%1 秒").arg(seconds % 60);
-}
-
-// Time saved: tenths of seconds count while it is short.
-QString savedTime(qint64 ms)
-{
-    return ms < 60000 ? MediaPane::tr("%1 秒").arg(ms / 1000.0, 0, 'f', 1) : spokenTime(ms);
-}
 
 // A left click on a slider's track jumps there, instead of moving one page.
 class JumpClickStyle : public QProxyStyle
@@ -120,6 +92,7 @@ MediaPane::MediaPane(QWidget *parent)
     , m_statusLine(new StatusLine(this))
     , m_skipButton(new TextButton(this))
     , m_boostButton(new TextButton(this))
+    , m_continuousButton(new TextButton(this))
     , m_sleepButton(new TextButton(this))
     , m_sleepMenu(new QMenu(this))
     , m_muteButton(new QToolButton(this))
@@ -170,7 +143,8 @@ void MediaPane::buildControls()
 
     // Acted on when toggled, which is also how a screen reader switches them.
     const std::pair<QToolButton *, QString> switches[] = {{m_skipButton, QStringLiteral("skipSilenceButton")},
-                                                          {m_boostButton, QStringLiteral("voiceBoostButton")}};
+                                                          {m_boostButton, QStringLiteral("voiceBoostButton")},
+                                                          {m_continuousButton, QStringLiteral("continuousButton")}};
     for (const auto &[button, name] : switches) {
         button->setObjectName(name);
         button->setCheckable(true);
@@ -180,6 +154,9 @@ void MediaPane::buildControls()
     m_boostButton->setText(tr("人声增强"));
     setName(m_boostButton, tr("人声增强"));
     m_boostButton->setToolTip(tr("人声增强：把人声调到统一的响度，并去掉低频噪声"));
+    m_continuousButton->setText(tr("连续播放"));
+    m_continuousButton->setAccessibleName(tr("连续播放"));
+    m_continuousButton->setToolTip(tr("连续播放：一段播完，接着播放列表中的下一段"));
 
     m_sleepButton->setObjectName(QStringLiteral("sleepButton"));
     m_sleepButton->setPopupMode(QToolButton::InstantPopup);
@@ -210,6 +187,7 @@ void MediaPane::buildSleepMenu()
     SleepTimer *sleep = m_session->sleepTimer();
     for (const int minutes : kSleepMinutes)
         m_sleepMenu->addAction(tr("%1 分钟").arg(minutes), sleep, [sleep, minutes] { sleep->start(minutes); });
+    m_sleepMenu->addAction(tr("本段结束"), sleep, &SleepTimer::startToClipEnd);
     m_sleepMenu->addSeparator();
     QAction *cancelSleep = m_sleepMenu->addAction(tr("取消定时"), sleep, &SleepTimer::cancel);
     cancelSleep->setObjectName(QStringLiteral("cancelSleepAction"));
@@ -237,13 +215,14 @@ void MediaPane::layOut()
     middle->setSpacing(4);
     middle->addWidget(m_skipButton);
     middle->addWidget(m_boostButton);
+    middle->addWidget(m_continuousButton);
     middle->addWidget(m_sleepButton);
     middle->addStretch(1);
     middle->addWidget(m_muteButton);
     middle->addWidget(m_volumeSlider, 1);
 
     const QWidget *order[] = {m_backButton, m_playButton, m_forwardButton, m_stopButton, m_positionSlider, m_speedBox,
-                              m_skipButton, m_boostButton, m_sleepButton, m_muteButton, m_volumeSlider};
+                              m_skipButton, m_boostButton, m_continuousButton, m_sleepButton, m_muteButton, m_volumeSlider};
     for (std::size_t i = 1; i < std::size(order); ++i)
         setTabOrder(const_cast<QWidget *>(order[i - 1]), const_cast<QWidget *>(order[i]));
 
@@ -292,6 +271,7 @@ void MediaPane::connectControls()
     connect(m_volumeSlider, &QSlider::valueChanged, playback, &Playback::setVolume);
     connect(m_skipButton, &QToolButton::toggled, session, &PlayerSession::setSkipSilence);
     connect(m_boostButton, &QToolButton::toggled, session, &PlayerSession::setBoostVoice);
+    connect(m_continuousButton, &QToolButton::toggled, session, &PlayerSession::setPlaysOn);
     connect(m_muteButton, &QToolButton::clicked, playback, [playback] { playback->setMuted(!playback->isMuted()); });
     connect(m_speedBox, QOverload<int>::of(&QComboBox::currentIndexChanged), session, &PlayerSession::setSpeedIndex);
 
@@ -305,6 +285,8 @@ void MediaPane::connectControls()
         {Qt::Key_MediaTogglePlayPause, &PlayerSession::togglePlay},
         {Qt::Key_MediaPause, &PlayerSession::pause},
         {Qt::Key_MediaStop, &PlayerSession::stop},
+        {Qt::Key_MediaNext, &PlayerSession::next},
+        {Qt::Key_MediaPrevious, &PlayerSession::previous},
     };
     for (const auto &[key, command] : mediaKeys) {
         auto *shortcut = new QShortcut(QKeySequence(key), this, nullptr, nullptr, Qt::WindowShortcut);
@@ -396,10 +378,16 @@ void MediaPane::showSeekable()
 // While it runs, what is left: shown as a time, said in words.
 void MediaPane::showSleep()
 {
-    const qint64 left = m_session->sleepTimer()->remainingMs();
-    m_sleepButton->setText(left < 0 ? tr("睡眠定时") : tr("睡眠 %1").arg(formatTime(left + 999)));
-    setName(m_sleepButton, left < 0 ? tr("睡眠定时") : tr("睡眠定时：还剩 %1").arg(spokenTime(left + 999)));
-    m_sleepMenu->findChild<QAction *>(QStringLiteral("cancelSleepAction"))->setVisible(left >= 0);
+    const SleepTimer *sleep = m_session->sleepTimer();
+    const qint64 left = sleep->remainingMs();
+    if (sleep->endsWithClip()) {
+        m_sleepButton->setText(tr("睡眠：本段结束"));
+        setName(m_sleepButton, tr("睡眠：本段结束"));
+    } else {
+        m_sleepButton->setText(left < 0 ? tr("睡眠定时") : tr("睡眠 %1").arg(TimeText::shown(left + 999)));
+        setName(m_sleepButton, left < 0 ? tr("睡眠定时") : tr("睡眠定时：还剩 %1").arg(TimeText::spoken(left + 999)));
+    }
+    m_sleepMenu->findChild<QAction *>(QStringLiteral("cancelSleepAction"))->setVisible(sleep->isRunning());
 }
 
 void MediaPane::showPosition(qint64 position)
@@ -412,8 +400,8 @@ void MediaPane::showPosition(qint64 position)
 void MediaPane::showTime(qint64 position)
 {
     const qint64 duration = m_session->duration();
-    m_timeLabel->setText(QStringLiteral("%1 / %2").arg(formatTime(position), formatTime(duration)));
-    const QString spoken = tr("播放时间：已播放 %1，共 %2").arg(spokenTime(position), spokenTime(duration));
+    m_timeLabel->setText(QStringLiteral("%1 / %2").arg(TimeText::shown(position), TimeText::shown(duration)));
+    const QString spoken = tr("播放时间：已播放 %1，共 %2").arg(TimeText::spoken(position), TimeText::spoken(duration));
     if (spoken != m_timeLabel->accessibleName())
         m_timeLabel->setAccessibleName(spoken);
 }
@@ -422,13 +410,14 @@ void MediaPane::showSaved()
 {
     const SmartSpeed *smart = m_session->playback()->smartSpeed();
     m_skipButton->setToolTip(tr("跳过静音：缩短说话间的停顿\n已节省 %1（本音频），共 %2（自启动以来）")
-                                 .arg(savedTime(smart->savedInClipMs()), savedTime(smart->savedMs())));
+                                 .arg(TimeText::saved(smart->savedInClipMs()), TimeText::saved(smart->savedMs())));
 }
 
 void MediaPane::showSwitches()
 {
     m_skipButton->setChecked(m_session->skipsSilence());
     m_boostButton->setChecked(m_session->boostsVoice());
+    m_continuousButton->setChecked(m_session->playsOn());
 }
 
 void MediaPane::showSpeed()

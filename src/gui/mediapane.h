@@ -66,6 +66,7 @@ private:
     StatusLine *m_statusLine;
     QToolButton *m_skipButton;  // smart speed: pauses shortened
     QToolButton *m_boostButton; // and the voice evened out
+    QToolButton *m_continuousButton; // a clip's end plays the next
     QToolButton *m_sleepButton;
     QMenu *m_sleepMenu;
     QToolButton *m_muteButton;

@@ -68,8 +68,8 @@ class MprisPlayer : public QDBusAbstractAdaptor
     Q_PROPERTY(qlonglong Position READ position)
     Q_PROPERTY(double MinimumRate READ minimumRate)
     Q_PROPERTY(double MaximumRate READ maximumRate)
-    Q_PROPERTY(bool CanGoNext READ no)
-    Q_PROPERTY(bool CanGoPrevious READ no)
+    Q_PROPERTY(bool CanGoNext READ canGoNext)
+    Q_PROPERTY(bool CanGoPrevious READ canGoPrevious)
     Q_PROPERTY(bool CanPlay READ hasClip)
     Q_PROPERTY(bool CanPause READ hasClip)
     Q_PROPERTY(bool CanSeek READ canSeek)
@@ -127,14 +127,15 @@ public:
     qlonglong position() const { return m_session->position() * kMicroPerMilli; }
     double minimumRate() const { return PlayerSession::minimumSpeed(); }
     double maximumRate() const { return PlayerSession::maximumSpeed(); }
-    bool no() const { return false; }
     bool yes() const { return true; }
+    bool canGoNext() const { return m_session->canGoNext(); }
+    bool canGoPrevious() const { return m_session->canGoPrevious(); }
     bool hasClip() const { return !m_session->url().isEmpty(); }
     bool canSeek() const { return m_session->canSeek(); }
 
 public slots:
-    void Next() {}
-    void Previous() {}
+    void Next() { m_session->next(); }
+    void Previous() { m_session->previous(); }
     void Pause() { m_session->pause(); }
     void PlayPause() { m_session->togglePlay(); }
     void Stop() { m_session->stop(); }
@@ -201,6 +202,7 @@ MprisService::MprisService(PlayerSession *session)
     connect(playback, &Playback::volumeChanged, m_publish, publish);
     connect(playback, &Playback::mutedChanged, m_publish, publish);
     connect(session, &PlayerSession::clipChanged, m_publish, publish);
+    connect(session, &PlayerSession::clipListChanged, m_publish, publish);
     connect(session, &PlayerSession::speedChanged, m_publish, publish);
 }
 
@@ -226,7 +228,8 @@ QVariantMap MprisService::playerProperties() const
 {
     const auto *player = findChild<MprisPlayer *>();
     QVariantMap map;
-    for (const char *name : {"PlaybackStatus", "Rate", "Metadata", "Volume", "CanPlay", "CanPause", "CanSeek"})
+    for (const char *name : {"PlaybackStatus", "Rate", "Metadata", "Volume", "CanPlay", "CanPause", "CanSeek", "CanGoNext",
+                             "CanGoPrevious"})
         map.insert(QLatin1String(name), player->property(name));
     return map;
 }

@@ -39,25 +39,95 @@ const QVector<double> &PlayerSession::speeds()
     return offered;
 }
 
-void PlayerSession::setClipNames(const QHash<QString, QString> &names, const QString &album)
+void PlayerSession::setClipList(const QVector<Clip> &clips, const QString &album)
 {
-    m_names = names;
-    m_namesAlbum = album;
+    m_clips = clips;
+    m_clipsAlbum = album;
+    emit clipListChanged();
+}
+
+int PlayerSession::row() const
+{
+    for (int i = 0; i < m_clips.size(); ++i) {
+        if (m_clips.at(i).address == m_url)
+            return i;
+    }
+    return -1;
+}
+
+// The place in the clip being left is kept, unless it failed or is not
+// known yet.
+void PlayerSession::leave()
+{
+    if (m_url.isEmpty() || m_report == Report::Failed || !canSeek())
+        return;
+    m_places.leave(m_url, m_playback->position(), m_playback->duration());
+    emit placesChanged();
 }
 
 void PlayerSession::open(const QString &address)
 {
+    leave();
     m_url = address;
-    const auto named = m_names.constFind(address);
-    m_title = named != m_names.constEnd() ? *named : address;
-    m_album = named != m_names.constEnd() ? m_namesAlbum : QString();
+    const int listed = row();
+    m_title = listed >= 0 ? m_clips.at(listed).name : address;
+    m_album = listed >= 0 ? m_clipsAlbum : QString();
     ++m_clipNumber;
     clearNotice(Notice::UntilClipEvent); // a new clip is news
     setReport(Report::None);
     m_playback->setSource(QUrl(address));
     applySpeed();
+    const qint64 start = m_places.startOf(address);
+    if (start > 0)
+        m_playback->setPosition(start); // once it has loaded, before anything is heard
     m_playback->play();
     emit clipChanged();
+}
+
+bool PlayerSession::canGoNext() const
+{
+    const int listed = row();
+    return listed >= 0 && listed + 1 < m_clips.size();
+}
+
+void PlayerSession::next()
+{
+    if (canGoNext())
+        open(m_clips.at(row() + 1).address);
+}
+
+void PlayerSession::previous()
+{
+    if (m_url.isEmpty())
+        return;
+    const int listed = row();
+    if (listed > 0 && m_playback->position() < kPreviousWithinMs) {
+        open(m_clips.at(listed - 1).address);
+        return;
+    }
+    seekTo(0);
+    if (m_playback->state() == Playback::State::Stopped)
+        play();
+}
+
+// Heard to its end: from the start next time, and the next row follows
+// in a reading, unless the sleep timer was to stop it there.
+void PlayerSession::ended()
+{
+    m_places.forget(m_url);
+    emit placesChanged();
+    if (m_sleep->endsWithClip()) {
+        m_sleep->clipEnded();
+        return;
+    }
+    // Once the player is done with the end of this clip, and if nothing
+    // else was opened meanwhile.
+    if (m_continuous && canGoNext()) {
+        QMetaObject::invokeMethod(this, [this, clip = m_clipNumber] {
+            if (clip == m_clipNumber && m_report == Report::Ended)
+                next();
+        }, Qt::QueuedConnection);
+    }
 }
 
 void PlayerSession::askToOpen(const QString &address)
@@ -88,9 +158,12 @@ void PlayerSession::togglePlay()
         play();
 }
 
+// Stop means "from the start": the place is forgotten.
 void PlayerSession::stop()
 {
     m_playback->stop();
+    m_places.forget(m_url);
+    emit placesChanged();
 }
 
 bool PlayerSession::canSeek() const
@@ -147,6 +220,14 @@ void PlayerSession::setSkipSilence(bool on)
     emit switchesChanged();
 }
 
+void PlayerSession::setPlaysOn(bool on)
+{
+    if (on == m_continuous)
+        return;
+    m_continuous = on;
+    emit switchesChanged();
+}
+
 void PlayerSession::setBoostVoice(bool on)
 {
     if (on == m_boost)
@@ -179,6 +260,7 @@ void PlayerSession::followStatus(Playback::Status status)
         break;
     case Playback::Status::EndOfMedia:
         setReport(Report::Ended);
+        ended();
         break;
     case Playback::Status::Invalid:
         setReport(Report::Failed, tr("无法播放此音频"), m_url);

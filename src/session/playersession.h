@@ -1,6 +1,7 @@
 #ifndef PLAYERSESSION_H
 #define PLAYERSESSION_H
 
+#include "placememory.h"
 #include "playback.h"
 
 #include <QHash>
@@ -30,11 +31,18 @@ public:
     SleepTimer *sleepTimer() const { return m_sleep; }
     IdleInhibitor *idleInhibitor() const { return m_inhibitor; }
 
-    // The names of the clips the window lists, by address, and the title of
-    // the article they belong to. A clip is shown by its name; one that is
-    // not among them, by its address.
-    void setClipNames(const QHash<QString, QString> &names, const QString &album);
-    // Loads the clip at `address` and starts playing it at once.
+    // The clips the window lists, in order, and the title of the article
+    // they belong to: a reading goes on through them, Next and Previous
+    // move through them. A clip is shown by its name; one that is not
+    // among them, by its address.
+    struct Clip
+    {
+        QString address;
+        QString name;
+    };
+    void setClipList(const QVector<Clip> &clips, const QString &album);
+    // Loads the clip at `address` and starts playing it at once: where the
+    // listener left it before, a little earlier, if they did.
     void open(const QString &address);
     QString url() const { return m_url; }
     QString title() const { return m_title; }
@@ -44,6 +52,18 @@ public:
 
     // The desktop asks to open an article.
     void askToOpen(const QString &address);
+
+    // Through the clip list: the next row, and back to the row before (in
+    // a clip's first 3 s, as Rhythmbox and Media3 do) or to the start of
+    // this clip.
+    void next();
+    void previous();
+    bool canGoNext() const;
+    bool canGoPrevious() const { return !m_url.isEmpty(); }
+    static constexpr qint64 kPreviousWithinMs = 3000;
+
+    // Where the listener left a clip, in its own time; -1 if nowhere kept.
+    qint64 placeOf(const QString &address) const { return m_places.place(address); }
 
     // The commands. A clip that failed is fetched again by play().
     void play();
@@ -68,11 +88,14 @@ public:
     static double minimumSpeed() { return speeds().first(); }
     static double maximumSpeed() { return speeds().last(); }
 
-    // Smart speed's switches.
+    // Smart speed's switches, and continuous play (a clip's end plays the
+    // next row of the list), all off at the start.
     bool skipsSilence() const { return m_skip; }
     bool boostsVoice() const { return m_boost; }
+    bool playsOn() const { return m_continuous; }
     void setSkipSilence(bool on);
     void setBoostVoice(bool on);
+    void setPlaysOn(bool on);
 
     // What the status line says about the clip, and why; a notice, or the
     // clip's name while it loads or plays, comes before it.
@@ -99,6 +122,8 @@ public:
 
 signals:
     void clipChanged();
+    void clipListChanged();
+    void placesChanged();
     void openRequested(const QStringList &addresses);
     void speedChanged(double speed);
     void switchesChanged();
@@ -110,6 +135,9 @@ private:
     void followStatus(Playback::Status status);
     void followError(Playback::Error error, const QString &text, bool cutShort);
     void applySpeed();
+    int row() const; // of the clip in the list; -1 when it is not listed
+    void leave();
+    void ended();
     void setReport(Report report, const QString &text = QString(), const QString &toolTip = QString());
     void refreshStatus();
 
@@ -119,12 +147,14 @@ private:
     QString m_url;
     QString m_title;
     QString m_album;
-    QHash<QString, QString> m_names;
-    QString m_namesAlbum;
+    QVector<Clip> m_clips;
+    QString m_clipsAlbum;
+    PlaceMemory m_places;
     int m_clipNumber = 0;
     int m_speedIndex;
     bool m_skip = false;
     bool m_boost = false;
+    bool m_continuous = false;
     Report m_report = Report::None;
     QString m_reportText; // Failed and Unavailable: the words, and the tooltip
     QString m_reportTip;

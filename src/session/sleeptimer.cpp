@@ -34,10 +34,28 @@ void SleepTimer::setScale(qint64 minuteMs, qint64 fadeMs)
 void SleepTimer::start(int minutes)
 {
     endFade();
+    m_toClipEnd = false;
     m_leftMs = minutes * m_minuteMs;
     m_shownSeconds = -1;
     m_tick->stop();
     follow(m_playback->state());
+    emit changed();
+}
+
+void SleepTimer::startToClipEnd()
+{
+    endFade();
+    m_leftMs = -1;
+    m_tick->stop();
+    m_toClipEnd = true;
+    emit changed();
+}
+
+void SleepTimer::clipEnded()
+{
+    if (!m_toClipEnd)
+        return;
+    m_toClipEnd = false;
     emit changed();
 }
 
@@ -46,6 +64,7 @@ void SleepTimer::cancel()
     if (!isRunning())
         return;
     endFade();
+    m_toClipEnd = false;
     m_leftMs = -1;
     m_tick->stop();
     emit changed();
@@ -53,7 +72,7 @@ void SleepTimer::cancel()
 
 qint64 SleepTimer::remainingMs() const
 {
-    if (!isRunning())
+    if (m_leftMs < 0)
         return -1;
     return m_tick->isActive() ? qMax<qint64>(0, m_leftMs - m_since.elapsed()) : m_leftMs;
 }
@@ -61,7 +80,7 @@ qint64 SleepTimer::remainingMs() const
 // Counts while a clip plays; what is left stays while it does not.
 void SleepTimer::follow(Playback::State state)
 {
-    if (!isRunning())
+    if (m_leftMs < 0)
         return;
     const bool playing = state == Playback::State::Playing;
     if (playing && !m_tick->isActive()) {

@@ -175,9 +175,15 @@ def run(rows, program):
     rows.check("the window opens at the form's 400 × 300", (size.width, size.height) == (400, 300), (size.width, size.height))
     rows.check("the three lists are named for what they hold", all(lists.values()), sorted(n for n in lists if lists[n]))
     unnamed = [node.getRoleName() for node in walk(window) if node.getRoleName() in
-               ("push button", "toggle button", "slider", "combo box", "list", "label") and not node.name
+               ("push button", "toggle button", "check box", "slider", "combo box", "list", "label") and not node.name
                and node.parent.getRoleName() != "combo box"]  # its pop-up
     rows.check("every control has a name", not unnamed, unnamed)
+    playing_on = next((node for node in walk(window) if node.name == "连续播放"), None)
+    # Qt gives a switch of the kind the role of a check box.
+    rows.check("连续播放 is a switch a screen reader names, and it is off",
+               playing_on is not None and playing_on.getRoleName() in ("toggle button", "check box")
+               and not playing_on.getState().contains(pyatspi.STATE_CHECKED),
+               playing_on and (playing_on.getRoleName(), playing_on.getState().getStates()))
     rows.check("the status line has its name while empty", status is not None and status.description == "")
     rows.check("the speed box is labelled 播放速度 and reads 1×",
                speed is not None and labels_of(speed) == ["播放速度"] and speed.name == "1×",
@@ -214,7 +220,7 @@ def run(rows, program):
     rows.check("a click on the list's empty part focuses it", wait_for(lambda: focus and focus[-1] == "文章"), focus)
     del focus[:]
     expected = ["相关文章", "音频", "后退 15 秒", "暂停", "前进 30 秒", "停止", "播放位置", "1×", "跳过静音", "人声增强",
-                "睡眠定时", "静音", "音量"]
+                "连续播放", "睡眠定时", "静音", "音量"]
     for _ in expected:
         count = len(focus)
         press(TAB)

@@ -6,6 +6,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QClipboard>
+#include <QFile>
 #include <QMimeData>
 #include <QMenu>
 #include <QMessageBox>
@@ -25,6 +26,7 @@ private slots:
     void init();
     void cleanup();
     void clickArticleThenPlayAnotherClip();
+    void clipRowSaysWhereItWasLeft();
     void followLinkOverHttps();
     void linkSchemes_data();
     void linkSchemes();
@@ -115,6 +117,32 @@ void TestCommands::clickArticleThenPlayAnotherClip()
     QCOMPARE(WindowFixture::rows(f->voices()), (QStringList{"第一章", "第二章", "第三章"}));
     QTRY_COMPARE_WITH_TIMEOUT(f->pane()->statusText(), QStringLiteral("第二章"), 10000);
     QCOMPARE(f->pages.requests().size(), 1); // playing a clip fetches no page
+}
+
+// A clip left part-way: its row says where, as a tooltip and to a screen
+// reader; played again, it goes on from 5 s before.
+void TestCommands::clipRowSaysWhereItWasLeft()
+{
+    QFile tone(qEnvironmentVariable("TEST_DATA_DIR") + QStringLiteral("/tone-a.mp3"));
+    QVERIFY(tone.open(QIODevice::ReadOnly));
+    f->clips.setResponse(clipPath("MzAwMF8x"), TestServer::ok(tone.readAll().repeated(30), "audio/mpeg"));
+    f->pages.setPage(QStringLiteral("/s/first"), SamplePages::voicePage("卷一", clips));
+    QVERIFY(f->fetchArticle(0));
+    QTRY_VERIFY_WITH_TIMEOUT(f->session.canSeek(), 10000);
+    f->session.seekTo(61000);
+    QTRY_VERIFY_WITH_TIMEOUT(f->session.position() > 61000, 10000);
+    const QListWidgetItem *first = f->voices()->item(0);
+    QCOMPARE(first->toolTip(), QString());
+    WindowFixture::doubleClick(f->voices(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(first->toolTip().startsWith(QStringLiteral("已听到 1:0")), 10000);
+    QCOMPARE(first->data(Qt::AccessibleDescriptionRole).toString(), first->toolTip());
+    QCOMPARE(f->voices()->item(1)->toolTip(), QString());
+    WindowFixture::doubleClick(f->voices(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(f->session.canSeek() && f->session.position() > 55000, 10000);
+    QVERIFY2(f->session.position() < 59000, qPrintable(QString::number(f->session.position())));
+    // Stop means "from the start": the row says nothing more.
+    f->session.stop();
+    QCOMPARE(first->toolTip(), QString());
 }
 
 void TestCommands::followLinkOverHttps()

@@ -19,6 +19,7 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <algorithm>
 #include <cmath>
 
 // The player pane: what it shows of a session, and the listener's input
@@ -291,6 +292,17 @@ void TestMediaPane::fitsTheLowerPaneWithNamedControls()
     pane.setSession(&session);
     QVERIFY(pane.minimumSizeHint().height() <= 80);
     QVERIFY(pane.sizeHint().height() <= 80);
+    {
+        // In the window's 400 px (less its margins), with the font a desktop
+        // without settings of its own gives, also with the sleep timer's
+        // longest words.
+        PlayerSession other;
+        MediaPane desktop;
+        desktop.setFont(QFont(QStringLiteral("Sans Serif"), 9));
+        desktop.setSession(&other);
+        other.sleepTimer()->startToClipEnd();
+        QVERIFY2(desktop.minimumSizeHint().width() <= 400 - 2 * 11, qPrintable(QString::number(desktop.minimumSizeHint().width())));
+    }
     // A screen reader names each control as its tooltip does.
     for (QWidget *control : pane.findChildren<QWidget *>()) {
         if (!control->focusPolicy() || control->objectName().isEmpty())
@@ -316,6 +328,9 @@ void TestMediaPane::shows_data()
     QTest::newRow("the sleep timer, off") << "" << "sleepButton" << "睡眠定时 | 睡眠定时";
     QTest::newRow("the sleep timer shows what is left") << "sleep 15" << "sleepButton" << "睡眠 15:00 | 睡眠定时：还剩 15 分 0 秒";
     QTest::newRow("an hour and a half") << "sleep 90" << "sleepButton" << "睡眠 1:30:00 | 睡眠定时：还剩 1 小时 30 分 0 秒";
+    QTest::newRow("the sleep timer at the clip's end") << "sleep at the clip's end" << "sleepButton"
+                                                       << "睡眠：本段结束 | 睡眠：本段结束";
+    QTest::newRow("连续播放 from the session") << "session plays on" << "continuousButton" << "checked";
     QTest::newRow("a screen reader's Toggle switches 跳过静音") << "toggle skipSilenceButton" << "session" << "skip";
     QTest::newRow("人声增强 from the session") << "session boost" << "voiceBoostButton" << "checked";
     QTest::newRow("the speed from the session") << "session speed 2" << "speedBox" << "2× | 播放速度";
@@ -333,8 +348,16 @@ void TestMediaPane::shows()
     pane.setSession(&session);
     pane.show();
     const QString line = QStringLiteral("无法打开文章：页面过大，而且这一行比状态栏宽得多");
-    if (gesture.startsWith(QLatin1String("sleep "))) {
+    if (gesture == QLatin1String("sleep at the clip's end")) {
+        const QList<QAction *> entries = pane.findChild<QToolButton *>(QStringLiteral("sleepButton"))->menu()->actions();
+        const auto entry = std::find_if(entries.cbegin(), entries.cend(),
+                                        [](const QAction *action) { return action->text() == QStringLiteral("本段结束"); });
+        QVERIFY(entry != entries.cend());
+        (*entry)->trigger();
+    } else if (gesture.startsWith(QLatin1String("sleep "))) {
         session.sleepTimer()->start(gesture.mid(6).toInt());
+    } else if (gesture == QLatin1String("session plays on")) {
+        session.setPlaysOn(true);
     } else if (gesture.startsWith(QLatin1String("toggle "))) {
         QAccessibleInterface *button = QAccessible::queryAccessibleInterface(pane.findChild<QWidget *>(gesture.mid(7)));
         QVERIFY(button && button->actionInterface());

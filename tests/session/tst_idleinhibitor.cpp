@@ -6,10 +6,12 @@
 #include "testserver.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusUnixFileDescriptor>
 #include <QSocketNotifier>
 #include <QThread>
+#include <QTimer>
 #include <QtTest>
 
 #include <unistd.h>
@@ -127,18 +129,35 @@ public:
     }
 
 public slots:
-    QDBusObjectPath Inhibit(const QString &, uint flags, const QVariantMap &options)
+    // Answered at once, or after answerAfterMs, as a busy portal might.
+    QDBusObjectPath Inhibit(const QString &, uint flags, const QVariantMap &options, const QDBusMessage &message)
+    {
+        const QString reason = options.value(QStringLiteral("reason")).toString();
+        if (answerAfterMs <= 0)
+            return grant(flags, reason);
+        message.setDelayedReply(true);
+        QTimer::singleShot(answerAfterMs, this, [this, message, flags, reason] {
+            const QDBusObjectPath path = grant(flags, reason);
+            QDBusConnection(QStringLiteral("portal")).send(message.createReply(QVariant::fromValue(path)));
+        });
+        return QDBusObjectPath();
+    }
+
+public:
+    int answerAfterMs = 0; // set before the peers' thread starts
+
+private:
+    QDBusObjectPath grant(uint flags, const QString &reason)
     {
         QMutexLocker lock(&peerMutex);
         const QString path = QStringLiteral("/org/freedesktop/portal/desktop/request/t/%1").arg(++m_requests);
         QDBusConnection(QStringLiteral("portal"))
             .registerObject(path, new InhibitRequest(&m_log, &m_held, this), QDBusConnection::ExportAllSlots);
-        m_log.append(QStringLiteral("inhibit %1 %2").arg(flags).arg(options.value(QStringLiteral("reason")).toString()));
+        m_log.append(QStringLiteral("inhibit %1 %2").arg(flags).arg(reason));
         m_most = qMax(m_most, ++m_held + m_logind.held);
         return QDBusObjectPath(path);
     }
 
-private:
     QStringList m_log;
     int m_held = 0;
     int m_most = 0;
@@ -157,6 +176,7 @@ private slots:
     void initTestCase();
     void idleInhibition_data();
     void idleInhibition();
+    void answeredAfterThePause();
 
 private:
     QString address(const char *path) const { return m_server.baseUrl() + QLatin1String(path); }
@@ -239,6 +259,29 @@ void TestIdleInhibitor::idleInhibition()
     // Still held if the last thing asked was to hold it; never twice at once.
     QCOMPARE(desktop.held(), asked.section(QStringLiteral("; "), -1).contains(QStringLiteral("正在播放音频")) ? 1 : 0);
     QCOMPARE(desktop.mostHeld(), 1);
+}
+
+// The portal answers after play has stopped: what it grants is let go as
+// soon as it comes, or the laptop would never suspend again.
+void TestIdleInhibitor::answeredAfterThePause()
+{
+    if (!m_bus.isRunning() || !m_systemBus.isRunning())
+        QSKIP("no buses could be started (dbus-daemon)");
+    QThread peers;
+    auto *peer = new Inhibitors(true, &peers);
+    peer->answerAfterMs = 1500;
+    connect(&peers, &QThread::finished, peer, &QObject::deleteLater);
+    peers.start();
+    const auto stop = qScopeGuard([&] { peers.quit(); peers.wait(); });
+    const Inhibitors &desktop = *peer;
+    PlayerSession session;
+    session.open(address("/voice/long"));
+    QTRY_COMPARE_WITH_TIMEOUT(session.playback()->state(), Playback::State::Playing, 10000);
+    session.pause();
+    QVERIFY(desktop.log().isEmpty()); // not answered yet
+    QTRY_COMPARE_WITH_TIMEOUT(desktop.log(), QStringLiteral("inhibit 4 正在播放音频; close"), 10000);
+    QCOMPARE(desktop.held(), 0);
+    QVERIFY(!session.idleInhibitor()->isHeld());
 }
 
 QTEST_MAIN(TestIdleInhibitor)

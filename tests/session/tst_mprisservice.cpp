@@ -86,7 +86,8 @@ void TestMprisService::desktopMediaControls_data()
     QTest::newRow("no length before any clip") << "no clip" << "metadata mpris:length" << "0";
     QTest::newRow("the first clip is announced")
         << "no clip, clip" << "changed"
-        << "CanPause=true; CanPlay=true; CanSeek=true; Metadata=/org/sorvalen/Brimwold/clip/1; PlaybackStatus=Playing";
+        << "CanGoNext=true; CanGoPrevious=true; CanPause=true; CanPlay=true; CanSeek=true; Metadata=/org/sorvalen/Brimwold/clip/1; "
+           "PlaybackStatus=Playing";
     QTest::newRow("playing") << "" << "status" << "Playing";
     QTest::newRow("address") << "" << "metadata xesam:url" << "/voice/long";
     QTest::newRow("length") << "" << "metadata mpris:length" << "92";
@@ -102,9 +103,21 @@ void TestMprisService::desktopMediaControls_data()
         << "next clip" << "changed" << "CanSeek=true; Metadata=/org/sorvalen/Brimwold/clip/2";
     QTest::newRow("can play, pause, seek and be controlled") << "" << "properties CanPlay CanPause CanSeek CanControl"
                                                              << "true true true true";
-    QTest::newRow("no next or previous clip") << "" << "properties CanGoNext CanGoPrevious" << "false false";
-    QTest::newRow("Next changes nothing") << "call Next" << "metadata mpris:trackid" << "/org/sorvalen/Brimwold/clip/1";
-    QTest::newRow("Previous changes nothing") << "call Previous" << "status" << "Playing";
+    // The long clip is the middle one of three listed.
+    QTest::newRow("nothing to go to before any clip") << "no clip" << "properties CanGoNext CanGoPrevious" << "false false";
+    QTest::newRow("a next and a previous clip") << "" << "properties CanGoNext CanGoPrevious" << "true true";
+    QTest::newRow("Next plays the next row") << "call Next" << "metadata xesam:title" << "第四回 归来";
+    QTest::newRow("Next is announced, and on the last row there is none")
+        << "call Next" << "changed" << "CanGoNext=false; CanSeek=true; Metadata=/org/sorvalen/Brimwold/clip/2";
+    QTest::newRow("Next on the last row does nothing") << "call Next, call Next" << "metadata mpris:trackid"
+                                                       << "/org/sorvalen/Brimwold/clip/2";
+    QTest::newRow("Previous after 3 s goes to the start of the clip") << "call Previous" << "position under" << "3";
+    QTest::newRow("Previous in the first 3 s plays the row before, where it was left, 5 s earlier")
+        << "call Next, call Previous" << "position" << "15";
+    QTest::newRow("Previous in the first 3 s plays the row before") << "call Next, call Previous" << "metadata xesam:title"
+                                                                    << "第三回 远行";
+    QTest::newRow("an unlisted clip has nothing to go to") << "unlisted clip" << "properties CanGoNext CanGoPrevious"
+                                                            << "false true";
     QTest::newRow("PlayPause") << "call PlayPause" << "changed" << "PlaybackStatus=Paused";
     QTest::newRow("Pause") << "call Pause" << "changed" << "PlaybackStatus=Paused";
     QTest::newRow("Play after Pause") << "call Pause, call Play" << "status" << "Playing";
@@ -115,7 +128,7 @@ void TestMprisService::desktopMediaControls_data()
     QTest::newRow("Position in microseconds") << "call Pause, call SetPosition current 30" << "position exactly"
                                               << "30000000";
     QTest::newRow("SetPosition for an earlier clip is ignored") << "next clip, call SetPosition stale 60"
-                                                                << "position under" << "10";
+                                                                << "position under" << "25";
     QTest::newRow("SetPosition past the end is ignored") << "call SetPosition current 1000" << "position" << "20";
     QTest::newRow("SetPosition before the start is ignored") << "call SetPosition current -5" << "position" << "20";
     QTest::newRow("Seek") << "call Seek 5" << "position" << "25";
@@ -191,7 +204,10 @@ void TestMprisService::desktopMediaControls()
     const auto metadata = [&] { return qdbus_cast<QVariantMap>(property(QStringLiteral("Metadata"))); };
     QCOMPARE(get(rootInterface, QStringLiteral("Identity")).toString(), QStringLiteral("Sorvalen Brimwold"));
     const auto clip = [&](const char *clipPath) {
-        session->setClipNames({{address("/voice/long"), QStringLiteral("第三回 远行")}}, QStringLiteral("新书"));
+        session->setClipList({{address("/voice/half"), QStringLiteral("第二回 旧友")},
+                              {address("/voice/long"), QStringLiteral("第三回 远行")},
+                              {address("/voice/long2"), QStringLiteral("第四回 归来")}},
+                             QStringLiteral("新书"));
         session->open(address(clipPath));
     };
 

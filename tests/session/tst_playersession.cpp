@@ -37,6 +37,11 @@ private slots:
     void notices_data();
     void notices();
     void sleepTimerSaysSo();
+    void reading_data();
+    void reading();
+    void previousOnTheFirstRow();
+    void keptPlace_data();
+    void keptPlace();
 
 private:
     QString address(const char *path) const { return m_server.baseUrl() + QLatin1String(path); }
@@ -328,6 +333,125 @@ void TestPlayerSession::sleepTimerSaysSo()
     QCOMPARE(session.report(), PlayerSession::Report::SleepPaused);
     session.play();
     QTRY_COMPARE(session.statusText(), address("/voice/long"));
+}
+
+void TestPlayerSession::reading_data()
+{
+    // Three half-second clips listed, the first opened; what plays after it.
+    QTest::addColumn<bool>("on"); // 连续播放
+    QTest::addColumn<QString>("mishap");
+    QTest::addColumn<QStringList>("played");
+    QTest::addColumn<QString>("end"); // how the reading ends
+    QTest::newRow("off: the clip ends and nothing follows") << false << "" << QStringList{"half"} << "播放完毕";
+    QTest::newRow("on: each follows, and the last ends the reading")
+        << true << "" << QStringList{"half", "half2", "short"} << "播放完毕";
+    QTest::newRow("on: a clip that fails stops it") << true << "second missing" << QStringList{"half", "missing"}
+                                                    << "无法播放此音频：无法读取音频";
+    QTest::newRow("on: a new page mid-reading, which it goes on through") << true << "new page"
+                                                                          << QStringList{"half", "short", "half2"} << "播放完毕";
+    QTest::newRow("on, with the sleep timer at the clip's end: it stops after this clip")
+        << true << "sleep at the clip's end" << QStringList{"half"} << "播放完毕";
+}
+
+void TestPlayerSession::reading()
+{
+    QFETCH(bool, on);
+    QFETCH(QString, mishap);
+    QFETCH(QStringList, played);
+    QFETCH(QString, end);
+    PlayerSession session;
+    session.setPlaysOn(on);
+    const auto clip = [&](const QString &name) { return PlayerSession::Clip{address(qPrintable(QStringLiteral("/voice/") + name)), name}; };
+    session.setClipList({clip(QStringLiteral("half")), clip(mishap == QLatin1String("second missing") ? QStringLiteral("missing")
+                                                                                                      : QStringLiteral("half2")),
+                         clip(QStringLiteral("short"))},
+                        QStringLiteral("卷一"));
+    QStringList opened;
+    connect(&session, &PlayerSession::clipChanged, this, [&] { opened.append(session.title()); });
+    if (mishap == QLatin1String("sleep at the clip's end"))
+        session.sleepTimer()->startToClipEnd();
+    session.open(address("/voice/half"));
+    if (mishap == QLatin1String("new page")) {
+        QTRY_VERIFY_WITH_TIMEOUT(session.position() > 100, 10000);
+        session.setClipList({clip(QStringLiteral("short")), clip(QStringLiteral("half2"))}, QStringLiteral("卷二"));
+        session.open(address("/voice/short"));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(opened.size(), played.size(), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(session.statusText(), end, 10000);
+    QTest::qWait(300); // nothing more comes
+    QCOMPARE(opened, played);
+    QCOMPARE(session.playback()->state(), Playback::State::Stopped);
+    QVERIFY(!session.sleepTimer()->isRunning());
+}
+
+// On the first row, or once a clip has ended: to its start, playing.
+void TestPlayerSession::previousOnTheFirstRow()
+{
+    PlayerSession session;
+    session.setClipList({{address("/voice/half"), QStringLiteral("一")}, {address("/voice/half2"), QStringLiteral("二")}},
+                        QStringLiteral("卷一"));
+    session.open(address("/voice/half"));
+    QTRY_COMPARE_WITH_TIMEOUT(session.report(), PlayerSession::Report::Ended, 10000);
+    QVERIFY(session.canGoNext());
+    session.previous();
+    QCOMPARE(session.url(), address("/voice/half"));
+    QCOMPARE(session.clipNumber(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(session.playback()->state(), Playback::State::Playing, 10000);
+    session.next();
+    QCOMPARE(session.url(), address("/voice/half2"));
+    QVERIFY(!session.canGoNext());
+    session.next(); // on the last row: nothing
+    QCOMPARE(session.clipNumber(), 2);
+}
+
+void TestPlayerSession::keptPlace_data()
+{
+    // The long clip, left (for another clip) once it stands at a point;
+    // where it starts when it is opened again.
+    QTest::addColumn<QString>("clip");
+    QTest::addColumn<QString>("leave");
+    QTest::addColumn<qint64>("left");    // ms of the clip where it was left; -1: its end
+    QTest::addColumn<qint64>("restart"); // ms it starts again at; -1: 5 s before where it was left
+    QTest::newRow("left at 30 s: from 25 s") << "long" << "another clip" << qint64(30000) << qint64(-1);
+    QTest::newRow("left at 5 s: from the start") << "long" << "another clip" << qint64(5000) << qint64(0);
+    QTest::newRow("left in its last 10 s: from the start") << "long" << "another clip" << qint64(-5000) << qint64(0);
+    QTest::newRow("heard to the end: from the start") << "long" << "its end" << qint64(-1) << qint64(0);
+    QTest::newRow("stop forgets: from the start") << "long" << "stop, another clip" << qint64(30000) << qint64(0);
+    QTest::newRow("with 跳过静音 on, in the clip's own time") << "reading" << "skip silence, another clip" << qint64(30000)
+                                                               << qint64(-1);
+}
+
+void TestPlayerSession::keptPlace()
+{
+    QFETCH(QString, clip);
+    QFETCH(QString, leave);
+    QFETCH(qint64, left);
+    QFETCH(qint64, restart);
+    PlayerSession session;
+    const QString url = address(qPrintable(QStringLiteral("/voice/") + clip));
+    QSignalSpy places(&session, &PlayerSession::placesChanged);
+    if (leave.startsWith(QLatin1String("skip silence")))
+        session.setSkipSilence(true);
+    session.open(url);
+    QTRY_VERIFY_WITH_TIMEOUT(session.canSeek(), 10000);
+    const qint64 target = left == -1 ? session.duration() : left < 0 ? session.duration() + left : left;
+    session.seekTo(target);
+    if (left == -1) {
+        QTRY_COMPARE_WITH_TIMEOUT(session.report(), PlayerSession::Report::Ended, 10000);
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(session.position() > target + 300, 10000);
+    }
+    const qint64 leftAt = session.position();
+    if (leave.contains(QLatin1String("stop")))
+        session.stop();
+    session.open(address("/voice/b"));
+    QCOMPARE(session.placeOf(url), restart == 0 ? -1 : leftAt);
+    QVERIFY(!places.isEmpty());
+    session.open(url);
+    QTRY_VERIFY_WITH_TIMEOUT(session.canSeek() && session.playback()->state() == Playback::State::Playing, 10000);
+    const qint64 want = restart < 0 ? leftAt - 5000 : restart;
+    QVERIFY2(session.position() >= want - 100 && session.position() < want + 1500,
+             qPrintable(QStringLiteral("from %1 ms, not %2 ms").arg(session.position()).arg(want)));
 }
 
 QTEST_MAIN(TestPlayerSession)

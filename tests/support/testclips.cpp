@@ -38,6 +38,7 @@ void serve(TestServer &server)
     TestServer::Response whole = mp3(a.repeated(30));
     whole.ignoreRanges = true;
     respond("long", whole);
+    respond("long2", mp3(b.repeated(30)));
     respond("hour", mp3(a.repeated(1240)));
     TestServer::Response slow = mp3(a.repeated(30));
     slow.delayMs = 2000;
@@ -73,6 +74,7 @@ void serve(TestServer &server)
     SynthClip speech;
     speech.floor(-60).tone(0.4, -12).pause(1.0).tone(0.4, -12).pause(1.0).tone(0.4, -12).pause(1.0).tone(0.4, -12);
     respond("pauses", TestServer::ok(speech.wav(), "audio/wav"));
+    respond("reading", TestServer::ok(SynthClip::reading(1, 16000).wav(), "audio/wav"));
     respond("amr", TestServer::ok("#!AMR\n" + QByteArray("\x3c", 1).append(31, '\x55').repeated(200), "audio/amr"));
     server.setPage(QStringLiteral("/voice/page"), "<html><body>no sound here</body></html>");
     respond("empty", TestServer::ok(QByteArray(), "audio/mpeg"));

@@ -11,6 +11,7 @@ class TestServer;
 //   short       0.3 s, for a next clip no row listens to
 //   half, half2 0.5 s, for rows that follow clips to their end
 //   long        about 90 s, the whole clip for every request (no ranges)
+//   long2       about 90 s of tone-b
 //   hour        about an hour
 //   slow        the long clip, answered after 2 s
 //   late        9 s, answered after 3 s
@@ -22,6 +23,7 @@ class TestServer;
 //   quiet       24 s, of which a quarter arrives, then nothing for a minute
 //   scrap       less than a frame, then the connection is gone
 //   pauses      words and pauses (WAV), for smart speed
+//   reading     a minute of words and pauses (WAV)
 //   amr         WeChat's own voice format, which GStreamer cannot decode
 //   page        a web page; empty: an empty body
 namespace TestClips {
