@@ -167,6 +167,13 @@ void ClipMemory::end()
     m_data->feedAll();
 }
 
+bool ClipMemory::holds(qint64 offset, const QByteArray &bytes) const
+{
+    QMutexLocker lock(&m_data->mutex);
+    return offset >= 0 && offset + bytes.size() <= m_data->bytes.size()
+        && std::equal(bytes.cbegin(), bytes.cend(), m_data->bytes.cbegin() + offset);
+}
+
 qint64 ClipMemory::size() const
 {
     QMutexLocker lock(&m_data->mutex);

@@ -33,6 +33,9 @@ public:
     void setSize(qint64 bytes);
     void end(); // no more bytes will come
 
+    // The bytes held from `offset` on begin with `bytes`.
+    bool holds(qint64 offset, const QByteArray &bytes) const;
+
     qint64 size() const; // in bytes; -1 while unknown
     qint64 received() const;
     bool isEnded() const;

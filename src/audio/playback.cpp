@@ -145,6 +145,7 @@ QString Playback::reason(Error error)
     case Error::ServiceMissing: return tr("缺少播放组件");
     case Error::TooLarge: return tr("音频过大");
     case Error::TimedOut: return tr("等待超时");
+    case Error::Changed: return tr("服务器上的音频已更改");
     default: return tr("未知错误");
     }
 }
@@ -152,6 +153,16 @@ QString Playback::reason(Error error)
 void Playback::setFetchLimits(const FetchLimits &limits)
 {
     m_limits = limits;
+}
+
+void Playback::setRetries(const ClipDownloadRetries &retries)
+{
+    m_retries = retries;
+}
+
+int Playback::reconnecting() const
+{
+    return m_clip ? m_clip->reconnecting() : 0;
 }
 
 void Playback::setAudioSink(const QString &description)
@@ -204,13 +215,14 @@ void Playback::setSource(const QUrl &url)
 // The clip is fetched once and kept; the pipeline reads it from memory.
 void Playback::startClip()
 {
-    m_clip = new ClipDownload(m_network, m_source, m_limits, this);
+    m_clip = new ClipDownload(m_network, m_source, m_limits, m_retries, this);
     m_smart->setClip(m_clip);
     connect(m_clip, &ClipDownload::sizeKnown, this, [this] {
         if (m_phase == Phase::Ready || m_phase == Phase::Seeking)
             readDuration();
     });
     connect(m_clip, &ClipDownload::finished, this, &Playback::downloadEnded);
+    connect(m_clip, &ClipDownload::reconnectingChanged, this, &Playback::reconnectingChanged);
 }
 
 // Frees the clip's bytes at once, whatever still refers to them.
@@ -629,8 +641,12 @@ void Playback::pause()
         gst_element_set_state(m_pipeline, GST_STATE_PAUSED);
 }
 
+// A stop also stops a broken download asking again: no request goes out
+// after it.
 void Playback::stop()
 {
+    if (m_clip)
+        m_clip->stopRetrying();
     if (m_phase != Phase::Failed) {
         rest(Phase::Idle);
         if (m_status != Status::NoMedia && m_status != Status::EndOfMedia)

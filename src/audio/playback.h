@@ -3,10 +3,21 @@
 
 #include "pagefetch.h"
 
+#include <QVector>
+
 #include <QObject>
 #include <QUrl>
 
 class ClipDownload;
+
+// How a broken clip download asks again: the wait before each try after a
+// break (the last again and again), and how many tries in a row may bring
+// nothing before it gives up. Tests shorten the waits.
+struct ClipDownloadRetries
+{
+    QVector<int> waitsMs{1000, 2000, 4000, 8000};
+    int mostFruitless = 5;
+};
 class QNetworkAccessManager;
 class SmartSpeed;
 class QSocketNotifier;
@@ -31,7 +42,7 @@ class Playback : public QObject
 public:
     enum class State { Stopped, Playing, Paused };
     enum class Status { NoMedia, Loading, Loaded, Buffering, Buffered, EndOfMedia, Invalid };
-    enum class Error { Resource, Format, Network, AccessDenied, ServiceMissing, TooLarge, TimedOut, Other };
+    enum class Error { Resource, Format, Network, AccessDenied, ServiceMissing, TooLarge, TimedOut, Changed, Other };
     Q_ENUM(State)
     Q_ENUM(Status)
     Q_ENUM(Error)
@@ -54,8 +65,12 @@ public:
     void setAudioSink(const QString &description);
     // The sink of the current clip, or null before the first one.
     GstElement *audioSink() const;
-    // The bounds of a clip fetch.
+    // The bounds of a clip fetch, and how a broken one asks again; from the
+    // next clip on.
     void setFetchLimits(const FetchLimits &limits);
+    void setRetries(const ClipDownloadRetries &retries);
+    // The download broke off and asks again: its try, from 1; 0 while not.
+    int reconnecting() const;
 
     // False when a GStreamer element that every clip needs is missing;
     // missingElement() names it.
@@ -101,6 +116,7 @@ signals:
     void seekableChanged(bool seekable);
     void volumeChanged(int percent);
     void mutedChanged(bool muted);
+    void reconnectingChanged();
 
 private:
     // Where the current clip's pipeline is.
@@ -154,6 +170,7 @@ private:
     QNetworkAccessManager *m_network;
     SmartSpeed *m_smart;
     FetchLimits m_limits;
+    ClipDownloadRetries m_retries;
     ClipDownload *m_clip = nullptr;
     GstElement *m_appsrc = nullptr; // the current reader's, compared only
     QString m_missingPlugin;        // what the pipeline last said it lacks

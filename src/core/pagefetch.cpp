@@ -90,7 +90,7 @@ private:
 };
 
 QNetworkReply *PageFetch::get(QNetworkAccessManager *manager, const QString &address, const FetchLimits &limits,
-                              const QByteArray &referer)
+                              const QByteArray &referer, const Headers &headers)
 {
     QNetworkRequest request(QUrl(address, QUrl::TolerantMode));
     // Qt 5 follows no redirect by default, and a redirect notice taken for
@@ -100,6 +100,8 @@ QNetworkReply *PageFetch::get(QNetworkAccessManager *manager, const QString &add
     request.setRawHeader("Accept-Encoding", "gzip, deflate");
     if (!referer.isEmpty())
         request.setRawHeader("Referer", referer);
+    for (const auto &[name, value] : headers)
+        request.setRawHeader(name, value);
     QSet<const QNetworkReply *> ahead; // earlier requests to the same host still running
 #if QT_VERSION < QT_VERSION_CHECK(6, 3, 0)
     for (const QNetworkReply *other : manager->findChildren<QNetworkReply *>(QString(), Qt::FindDirectChildrenOnly)) {
@@ -233,7 +235,7 @@ FetchFailure PageFetch::finish()
     switch (m_reply->error()) {
     case QNetworkReply::NoError:
         if (status >= 300 && status < 400)
-            return {tr("重定向被拒绝"), QStringLiteral("redirect (HTTP %1) not followed").arg(status), Kind::HttpStatus, status};
+            return {tr("重定向被拒绝"), QStringLiteral("redirect (HTTP %1) not followed").arg(status), Kind::Redirect, status};
         if (m_inflater && !m_inflater->complete())
             return {tr("服务器应答无效"), QStringLiteral("compressed body cut short"), Kind::Network};
         return {};
@@ -254,7 +256,7 @@ FetchFailure PageFetch::finish()
         return {tr("证书不受信任"), text, Kind::Network};
     case QNetworkReply::InsecureRedirectError:
     case QNetworkReply::TooManyRedirectsError:
-        return {tr("重定向被拒绝"), text, Kind::Network};
+        return {tr("重定向被拒绝"), text, Kind::Redirect};
     case QNetworkReply::ProtocolFailure:
         return {tr("服务器应答无效"), text, Kind::Network};
     default:

@@ -2,6 +2,8 @@
 #define PAGEFETCH_H
 
 #include <QByteArray>
+#include <QList>
+#include <QPair>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -26,7 +28,7 @@ struct FetchLimits
 // and the kind, for callers that word it their own way.
 struct FetchFailure
 {
-    enum class Kind { None, TimedOut, TooLarge, HttpStatus, Network };
+    enum class Kind { None, TimedOut, TooLarge, HttpStatus, Network, Redirect };
 
     QString reason;
     QString detail;
@@ -49,9 +51,11 @@ public:
     // Issues the GET; the fetch lives as a child of the reply it returns.
     // The request is aborted after limits.idleMs without data, and after
     // limits.totalMs in all. A referer, if given, is sent as a browser
-    // sends it from the page that links there.
+    // sends it from the page that links there; other headers as given,
+    // replacing the fetch's own.
+    using Headers = QList<QPair<QByteArray, QByteArray>>;
     static QNetworkReply *get(QNetworkAccessManager *manager, const QString &address, const FetchLimits &limits,
-                              const QByteArray &referer = QByteArray());
+                              const QByteArray &referer = QByteArray(), const Headers &headers = {});
     static PageFetch *of(const QNetworkReply *reply);
     ~PageFetch() override;
 

@@ -24,6 +24,7 @@ PlayerSession::PlayerSession(QObject *parent, QNetworkAccessManager *network)
     connect(m_playback, &Playback::stateChanged, this, &PlayerSession::followState);
     connect(m_playback, &Playback::statusChanged, this, &PlayerSession::followStatus);
     connect(m_playback, &Playback::errorOccurred, this, &PlayerSession::followError);
+    connect(m_playback, &Playback::reconnectingChanged, this, &PlayerSession::refreshStatus);
     connect(m_sleep, &SleepTimer::expired, this, [this] { setReport(Report::SleepPaused); });
     if (!m_playback->isAvailable())
         setReport(Report::Unavailable, Playback::reason(Playback::Error::ServiceMissing),
@@ -324,7 +325,13 @@ QString PlayerSession::statusText() const
     switch (m_report) {
     case Report::None: return m_playback->state() != Playback::State::Stopped ? m_title : QString();
     case Report::Loading: return tr("加载中…");
-    case Report::Buffering: return tr("缓冲中…");
+    case Report::Buffering: {
+        // Waiting for bytes that a broken download is asking for again.
+        const int attempt = m_playback->reconnecting();
+        if (attempt == 0)
+            return tr("缓冲中…");
+        return attempt == 1 ? tr("正在重新连接…") : tr("正在重新连接…（第 %1 次）").arg(attempt);
+    }
     case Report::Ended: return tr("播放完毕");
     case Report::SleepPaused: return tr("睡眠定时已暂停播放");
     case Report::Failed:

@@ -228,6 +228,7 @@ void TestIdleInhibitor::idleInhibition()
     const auto stop = qScopeGuard([&] { peers.quit(); peers.wait(); });
     const Inhibitors &desktop = *peer;
     auto session = std::make_unique<PlayerSession>();
+    session->playback()->setRetries({{20, 40, 80, 160}, 5});
     session->open(address("/voice/long"));
     QTRY_VERIFY_WITH_TIMEOUT(desktop.held() == 1 && session->idleInhibitor()->isHeld() && session->canSeek(), 10000);
     for (const QString &step : steps.split(QStringLiteral(", "))) {

@@ -181,6 +181,7 @@ void TestMprisService::desktopMediaControls()
         QVERIFY(other().registerService(plainName));
 
     auto session = std::make_unique<PlayerSession>();
+    session->playback()->setRetries({{20, 40, 80, 160}, 5});
     auto *mpris = new MprisService(session.get());
     QSignalSpy opened(session.get(), &PlayerSession::openRequested);
     QSignalSpy raised(mpris, &MprisService::raiseRequested);

@@ -3,6 +3,7 @@
 
 #include "sinkrecorder.h"
 #include "stallmeter.h"
+#include "synthclip.h"
 #include "testclips.h"
 #include "testserver.h"
 
@@ -42,6 +43,8 @@ private slots:
     void previousOnTheFirstRow();
     void keptPlace_data();
     void keptPlace();
+    void reconnects_data();
+    void reconnects();
 
 private:
     QString address(const char *path) const { return m_server.baseUrl() + QLatin1String(path); }
@@ -184,6 +187,8 @@ void TestPlayerSession::brokenDownloads()
     QFETCH(QString, line);
     PlayerSession session;
     session.playback()->setFetchLimits({16 * 1024 * 1024, 3000, 0});
+    // Asked again quickly; a silent server twice at most.
+    session.playback()->setRetries({{20, 40, 80, 160}, path.contains(QLatin1String("quiet")) ? 2 : 5});
     session.setSkipSilence(smart);
     session.setBoostVoice(smart);
     QSignalSpy statuses(session.playback(), &Playback::statusChanged);
@@ -452,6 +457,49 @@ void TestPlayerSession::keptPlace()
     const qint64 want = restart < 0 ? leftAt - 5000 : restart;
     QVERIFY2(session.position() >= want - 100 && session.position() < want + 1500,
              qPrintable(QStringLiteral("from %1 ms, not %2 ms").arg(session.position()).arg(want)));
+}
+
+void TestPlayerSession::reconnects_data()
+{
+    // Two seconds of tone, whose download breaks at 30 %: the player plays
+    // what arrived, waits at its end and says so, and goes on by itself.
+    QTest::addColumn<int>("failedTries"); // before the one that brings the rest
+    QTest::addColumn<QString>("said");
+    QTest::newRow("a dropped connection: 正在重新连接…, then on") << 0 << "正在重新连接…";
+    QTest::newRow("its second try is numbered") << 1 << "正在重新连接…（第 2 次）";
+}
+
+void TestPlayerSession::reconnects()
+{
+    QFETCH(int, failedTries);
+    QFETCH(QString, said);
+    SynthClip tone;
+    tone.tone(2.0, -12);
+    const QByteArray clip = tone.wav();
+    TestServer::Response first = TestServer::ok(clip, "audio/wav");
+    first.cutAfter = clip.size() * 3 / 10;
+    TestServer::Response gone = first;
+    gone.cutAfter = 0;
+    TestServer::Response rest = TestServer::ok(clip, "audio/wav");
+    rest.delayMs = 1200; // well after the player has reached the end of what arrived
+    QList<TestServer::Response> answers{first};
+    for (int i = 0; i < failedTries; ++i)
+        answers.append(gone);
+    answers.append(rest);
+    m_server.setResponses(QStringLiteral("/voice/reconnect"), answers);
+    PlayerSession session;
+    session.playback()->setRetries({{300}, 5});
+    QStringList lines;
+    connect(&session, &PlayerSession::statusChanged, this, [&] {
+        if (lines.isEmpty() || lines.last() != session.statusText())
+            lines.append(session.statusText());
+    });
+    session.open(address("/voice/reconnect"));
+    QTRY_VERIFY2_WITH_TIMEOUT(lines.contains(said), qPrintable(lines.join(QLatin1String(" | "))), 10000);
+    QCOMPARE(session.report(), PlayerSession::Report::Buffering);
+    QTRY_COMPARE_WITH_TIMEOUT(session.statusText(), QStringLiteral("播放完毕"), 15000);
+    for (const QString &line : qAsConst(lines))
+        QVERIFY2(!line.startsWith(QStringLiteral("音频未下载完整")), qPrintable(lines.join(QLatin1String(" | "))));
 }
 
 QTEST_MAIN(TestPlayerSession)

@@ -45,6 +45,7 @@ void serve(TestServer &server)
     respond("slow", slow);
     TestServer::Response cut = mp3(a.repeated(3));
     cut.closeMidBody = true;
+    cut.dropRanges = true;
     respond("cut", cut);
     TestServer::Response stalling = whole;
     stalling.pauseAfter = stalling.body.size() / 4;
@@ -62,14 +63,17 @@ void serve(TestServer &server)
     respond("halting", halting);
     TestServer::Response broken = mp3(a.repeated(8));
     broken.closeMidBody = true;
+    broken.dropRanges = true;
     respond("broken", broken);
     TestServer::Response quiet = mp3(a.repeated(8));
     quiet.pauseAfter = quiet.body.size() / 4;
     quiet.pauseMs = 60000;
+    quiet.silentRanges = true;
     respond("quiet", quiet);
     TestServer::Response scrap;
     scrap.raw = true;
     scrap.body = "HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: 30000\r\n\r\n" + a.left(100);
+    scrap.dropRanges = true;
     respond("scrap", scrap);
     SynthClip speech;
     speech.floor(-60).tone(0.4, -12).pause(1.0).tone(0.4, -12).pause(1.0).tone(0.4, -12).pause(1.0).tone(0.4, -12);

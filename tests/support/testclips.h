@@ -22,6 +22,8 @@ class TestServer;
 //   broken      24 s, of which half arrives before the connection is gone
 //   quiet       24 s, of which a quarter arrives, then nothing for a minute
 //   scrap       less than a frame, then the connection is gone
+// and the last four never answer a request for the rest: the connection
+// is gone again, or (quiet) the server stays silent.
 //   pauses      words and pauses (WAV), for smart speed
 //   reading     a minute of words and pauses (WAV)
 //   amr         WeChat's own voice format, which GStreamer cannot decode

@@ -114,8 +114,14 @@ QString TestServer::baseUrl() const
 
 void TestServer::setResponse(const QString &pathAndQuery, const Response &response)
 {
+    setResponses(pathAndQuery, {response});
+}
+
+void TestServer::setResponses(const QString &pathAndQuery, const QList<Response> &responses)
+{
     QMutexLocker lock(&m_mutex);
-    m_responses.insert(pathAndQuery, response);
+    m_responses.insert(pathAndQuery, responses);
+    m_answered.remove(pathAndQuery);
 }
 
 void TestServer::setFallback(const Response &response)
@@ -157,6 +163,7 @@ void TestServer::clearResponses()
 {
     QMutexLocker lock(&m_mutex);
     m_responses.clear();
+    m_answered.clear();
 }
 
 TestServer::Response TestServer::ok(const QByteArray &body, const QByteArray &contentType)
@@ -259,8 +266,10 @@ void TestServer::answer(QTcpSocket *socket, const QString &path, const QByteArra
     {
         QMutexLocker lock(&m_mutex);
         const auto it = m_responses.constFind(path);
-        if (it != m_responses.constEnd()) {
-            response = *it;
+        if (it != m_responses.constEnd() && !it->isEmpty()) {
+            int &answered = m_answered[path];
+            response = it->at(qMin(answered, int(it->size()) - 1));
+            ++answered;
         } else if (m_hasFallback) {
             response = m_fallback;
         } else {
@@ -268,8 +277,12 @@ void TestServer::answer(QTcpSocket *socket, const QString &path, const QByteArra
             response.body = "<html><body>not found</body></html>";
         }
     }
-    if (response.neverAnswer)
+    if (response.neverAnswer || (response.silentRanges && !rangeHeader.isEmpty()))
         return;
+    if (response.dropRanges && !rangeHeader.isEmpty()) {
+        socket->abort();
+        return;
+    }
 
     QPointer<QTcpSocket> guard(socket);
     auto send = [guard, response, rangeHeader] {
@@ -287,7 +300,7 @@ void TestServer::answer(QTcpSocket *socket, const QString &path, const QByteArra
         const QRegularExpressionMatch m =
             QRegularExpression(QStringLiteral("^bytes=(\\d+)-(\\d*)$")).match(QString::fromLatin1(rangeHeader));
         if (status == 200 && m.hasMatch() && !response.ignoreRanges) {
-            const qint64 first = m.captured(1).toLongLong();
+            const qint64 first = m.captured(1).toLongLong() + response.rangeShift;
             const qint64 last = m.captured(2).isEmpty() ? body.size() - 1
                                                         : qMin<qint64>(m.captured(2).toLongLong(), body.size() - 1);
             if (first < body.size() && first <= last) {
@@ -304,9 +317,35 @@ void TestServer::answer(QTcpSocket *socket, const QString &path, const QByteArra
         const bool unending = response.endless || response.dripMs > 0;
         if (!unending && !response.ignoreRanges)
             head += "Accept-Ranges: bytes\r\n";
-        if (!unending && !response.noLength)
+        if (response.chunked)
+            head += "Transfer-Encoding: chunked\r\n";
+        else if (!unending && !response.noLength)
             head += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
         guard->write(head + "Connection: close\r\n\r\n");
+        if (response.chunked) {
+            QByteArray chunks;
+            for (int at = 0; at < body.size(); at += 4096) {
+                const QByteArray chunk = body.mid(at, 4096);
+                chunks += QByteArray::number(chunk.size(), 16) + "\r\n" + chunk + "\r\n";
+            }
+            if (response.cutAfter < 0)
+                chunks += "0\r\n\r\n";
+            else // cut within a chunk, past its size line
+                chunks = chunks.left(response.cutAfter + response.cutAfter / 4096 * 8 + 6);
+            guard->write(chunks);
+            guard->flush();
+            if (response.cutAfter < 0)
+                guard->disconnectFromHost();
+            else
+                guard->abort();
+            return;
+        }
+        if (response.cutAfter >= 0) {
+            guard->write(body.left(response.cutAfter));
+            guard->flush();
+            guard->abort();
+            return;
+        }
         if (response.dripMs > 0) {
             auto *drip = new QTimer(guard.data());
             connect(drip, &QTimer::timeout, guard.data(),

@@ -41,6 +41,11 @@ public:
         bool noLength = false;     // no Content-Length: the body ends when the connection does
         int pauseMs = 0;           // after the head and pauseAfter bytes of the body, wait this long
         int pauseAfter = 0;
+        int cutAfter = -1;         // send the head and this many bytes of the body, then drop the connection
+        bool chunked = false;      // Transfer-Encoding: chunked, in chunks of 4 KiB (with cutAfter: cut mid-chunk)
+        qint64 rangeShift = 0;     // answer a range from this many bytes further on than was asked
+        bool dropRanges = false;   // a request for a range: the connection is gone
+        bool silentRanges = false; // a request for a range: no answer
     };
 
     explicit TestServer(Scheme scheme, QObject *parent = nullptr,
@@ -56,6 +61,9 @@ public:
     QString authority() const; // "127.0.0.1:PORT"
 
     void setResponse(const QString &pathAndQuery, const Response &response);
+    // The answers to the path's requests in turn, the last one again and
+    // again after the others.
+    void setResponses(const QString &pathAndQuery, const QList<Response> &responses);
     void setPage(const QString &pathAndQuery, const QByteArray &body,
                  const QByteArray &contentType = "text/html; charset=utf-8");
     void clearResponses();
@@ -90,7 +98,8 @@ private:
     Certificate m_certificate;
     QThread *m_thread = nullptr;
     mutable QMutex m_mutex; // guards what follows
-    QHash<QString, Response> m_responses;
+    QHash<QString, QList<Response>> m_responses;
+    QHash<QString, int> m_answered; // by path, of its answers in turn
     QStringList m_requests;
     QHash<QString, QList<QByteArray>> m_heads; // the last request's header lines, by path
     int m_connections = 0;
