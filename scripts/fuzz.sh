@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the page scanner's libFuzzer target with clang and runs it.
 #   fuzz.sh [SECONDS]   (default 60; 0 runs until stopped)
+#   fuzz.sh --build     builds it only
 # Fails on a crash, a sanitizer report, a slow input or a difference from
 # QRegExp. New inputs go to build-fuzz/corpus, seeded from fuzz/corpus.
 set -euo pipefail
@@ -10,6 +11,7 @@ bash "$root/scripts/deps.sh" test
 cmake -S "$root" -B "$root/build-fuzz" -DCMAKE_CXX_COMPILER=clang++-14 -DBRIMWOLD_FUZZ=ON \
   -DBRIMWOLD_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$root/build-fuzz" --target fuzz_scanner -j"$(nproc)"
+[ "$seconds" = --build ] && exit 0
 mkdir -p "$root/build-fuzz/corpus"
 cd "$root/build-fuzz"
 status=0

@@ -7,28 +7,55 @@
 #      server, playback from end to end)
 #   4. the page scanner fuzz target for FUZZ_SECONDS (default 60)
 #   5. the install tree and the Debian package: validation and a start
+# Each stage's build runs, at a low priority, while the stage before it
+# tests: most tests wait on clips that play in real time, not on the
+# processor.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/deps.sh" test
-# Most tests wait on clips that play in real time, not on the processor:
-# twice as many at once as there are cores, fewer under the sanitizers.
+# Twice as many tests at once as there are cores, fewer under the sanitizers.
 jobs="$(nproc)"
 side_by_side=$((2 * jobs))
 sanitized_side_by_side=$((jobs + jobs / 2))
+logs="$(mktemp -d)"
+trap 'rm -rf "$logs"' EXIT
+
+# build_behind NAME COMMAND...: builds in the background; `built NAME`
+# waits for it and shows its output if it failed.
+declare -A building
+build_behind() {
+  local name="$1"
+  shift
+  nice -n 15 "$@" >"$logs/$name.log" 2>&1 &
+  building[$name]=$!
+}
+built() {
+  if ! wait "${building[$1]}"; then
+    cat "$logs/$1.log"
+    echo "== the $1 build failed"
+    exit 1
+  fi
+}
 
 echo "== plain build: test suite"
 bash "$root/scripts/build.sh" "$root/build"
+build_behind qt6 bash "$root/scripts/build.sh" "$root/build-qt6" -DBRIMWOLD_QT=6 "-DBRIMWOLD_TEST_LAYERS=core;session" \
+  -DBRIMWOLD_BENCH=OFF
 (cd "$root/build" && ctest --output-on-failure -j"$side_by_side")
 
 echo "== Qt 6 build: the program, and the tests of core and session"
-bash "$root/scripts/build.sh" "$root/build-qt6" -DBRIMWOLD_QT=6 "-DBRIMWOLD_TEST_LAYERS=core;session" -DBRIMWOLD_BENCH=OFF
+built qt6
+build_behind asan bash "$root/scripts/build.sh" "$root/build-asan" -DBRIMWOLD_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
+  -DBRIMWOLD_BENCH=OFF
 (cd "$root/build-qt6" && ctest --output-on-failure -j"$side_by_side" -LE realtime)
 
 echo "== sanitizer build (ASan + UBSan): test suite, but for what plays in real time"
-bash "$root/scripts/build.sh" "$root/build-asan" -DBRIMWOLD_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DBRIMWOLD_BENCH=OFF
+built asan
+build_behind fuzz bash "$root/scripts/fuzz.sh" --build
 (cd "$root/build-asan" && ctest --output-on-failure -j"$sanitized_side_by_side" -LE realtime)
 
 echo "== fuzzing the page scanner for ${FUZZ_SECONDS:-60} s"
+built fuzz
 bash "$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-60}"
 
 echo "== install files and Debian package"

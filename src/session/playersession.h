@@ -4,7 +4,6 @@
 #include "placememory.h"
 #include "playback.h"
 
-#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QVector>
