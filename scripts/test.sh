@@ -7,9 +7,8 @@
 #      server, playback from end to end)
 #   4. the page scanner fuzz target for FUZZ_SECONDS (default 60)
 #   5. the install tree and the Debian package: validation and a start
-# Each stage's build runs, at a low priority, while the stage before it
-# tests: most tests wait on clips that play in real time, not on the
-# processor.
+# The later stages build while the earlier ones test: most tests wait on
+# clips that play in real time, not on the processor.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/deps.sh" test
@@ -18,19 +17,22 @@ jobs="$(nproc)"
 side_by_side=$((2 * jobs))
 sanitized_side_by_side=$((jobs + jobs / 2))
 logs="$(mktemp -d)"
-trap 'rm -rf "$logs"' EXIT
+# A stage that fails ends the run, and with it the builds behind it.
+trap 'pkill -P $$ 2>/dev/null; rm -rf "$logs"' EXIT
 
-# build_behind NAME COMMAND...: builds in the background; `built NAME`
-# waits for it and shows its output if it failed.
-declare -A building
-build_behind() {
+# The builds of the later stages run one after the other in the background,
+# at a low priority, while the plain build's tests run; `built NAME` waits
+# for one and shows its output if it failed.
+behind() {
   local name="$1"
   shift
-  nice -n 15 "$@" >"$logs/$name.log" 2>&1 &
-  building[$name]=$!
+  local status=0
+  nice -n 15 "$@" >"$logs/$name.log" 2>&1 || status=$?
+  echo "$status" >"$logs/$name.status"
 }
 built() {
-  if ! wait "${building[$1]}"; then
+  while [ ! -e "$logs/$1.status" ]; do sleep 1; done
+  if [ "$(cat "$logs/$1.status")" != 0 ]; then
     cat "$logs/$1.log"
     echo "== the $1 build failed"
     exit 1
@@ -39,19 +41,21 @@ built() {
 
 echo "== plain build: test suite"
 bash "$root/scripts/build.sh" "$root/build"
-build_behind qt6 bash "$root/scripts/build.sh" "$root/build-qt6" -DBRIMWOLD_QT=6 "-DBRIMWOLD_TEST_LAYERS=core;session" \
-  -DBRIMWOLD_BENCH=OFF
+{
+  behind qt6 bash "$root/scripts/build.sh" "$root/build-qt6" -DBRIMWOLD_QT=6 "-DBRIMWOLD_TEST_LAYERS=core;session" \
+    -DBRIMWOLD_BENCH=OFF
+  behind asan bash "$root/scripts/build.sh" "$root/build-asan" -DBRIMWOLD_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
+    -DBRIMWOLD_BENCH=OFF
+  behind fuzz bash "$root/scripts/fuzz.sh" --build
+} &
 (cd "$root/build" && ctest --output-on-failure -j"$side_by_side")
 
 echo "== Qt 6 build: the program, and the tests of core and session"
 built qt6
-build_behind asan bash "$root/scripts/build.sh" "$root/build-asan" -DBRIMWOLD_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
-  -DBRIMWOLD_BENCH=OFF
 (cd "$root/build-qt6" && ctest --output-on-failure -j"$side_by_side" -LE realtime)
 
 echo "== sanitizer build (ASan + UBSan): test suite, but for what plays in real time"
 built asan
-build_behind fuzz bash "$root/scripts/fuzz.sh" --build
 (cd "$root/build-asan" && ctest --output-on-failure -j"$sanitized_side_by_side" -LE realtime)
 
 echo "== fuzzing the page scanner for ${FUZZ_SECONDS:-60} s"
