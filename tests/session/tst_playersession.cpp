@@ -445,6 +445,8 @@ void TestPlayerSession::keptPlace()
         QTRY_COMPARE_WITH_TIMEOUT(session.report(), PlayerSession::Report::Ended, 10000);
     } else {
         QTRY_VERIFY_WITH_TIMEOUT(session.position() > target + 300, 10000);
+        session.pause(); // where it is left stays put
+        QTRY_COMPARE(session.playback()->state(), Playback::State::Paused);
     }
     const qint64 leftAt = session.position();
     if (leave.contains(QLatin1String("stop")))
