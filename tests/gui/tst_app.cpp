@@ -140,6 +140,7 @@ void TestApp::secondLaunchHandsOver()
         QProcess second;
         start(second, QStringLiteral(PROGRAM_PATH), arguments, busAddress);
         // The running window answers on this thread's event loop.
+        qRegisterMetaType<QProcess::ExitStatus>();
         QSignalSpy ended(&second, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
         QVERIFY2(ended.wait(30000), "the second launch did not end");
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);

@@ -1,6 +1,8 @@
 // Loaded into the real program with LD_PRELOAD by tst_app: once the main
-// window is shown, it reports the window's title on stdout and closes the
-// window the way a window manager's close button does.
+// window is shown, it reports the window's title on stdout and, half a
+// second of the program's own event loop later (what it does at start, such
+// as opening addresses, has begun by then), closes the window the way a
+// window manager's close button does.
 #include <QApplication>
 #include <QTextStream>
 #include <QTimer>
@@ -17,7 +19,7 @@ void closeMainWindowWhenShown()
             if (w->isVisible() && w->inherits("QMainWindow")) {
                 poll->stop();
                 QTextStream(stdout) << "shown: " << w->windowTitle() << Qt::endl;
-                w->close();
+                QTimer::singleShot(500, w, &QWidget::close);
                 return;
             }
         }
