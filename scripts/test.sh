@@ -17,8 +17,16 @@ jobs="$(nproc)"
 side_by_side=$((2 * jobs))
 sanitized_side_by_side=$((jobs + jobs / 2))
 logs="$(mktemp -d)"
-# A stage that fails ends the run, and with it the builds behind it.
-trap 'pkill -P $$ 2>/dev/null; rm -rf "$logs"' EXIT
+# A stage that fails ends the run, and with it the builds behind it. The
+# trap must not fail itself when nothing is left to stop: under `set -e` its
+# status would become the run's.
+builds=""
+stop_tree() {
+  local child
+  for child in $(pgrep -P "$1" || true); do stop_tree "$child"; done
+  kill "$1" 2>/dev/null || true
+}
+trap '[ -z "$builds" ] || stop_tree "$builds"; rm -rf "$logs"' EXIT
 
 # The builds of the later stages run one after the other in the background,
 # at a low priority, while the plain build's tests run; `built NAME` waits
@@ -48,6 +56,7 @@ bash "$root/scripts/build.sh" "$root/build"
     -DBRIMWOLD_BENCH=OFF
   behind fuzz bash "$root/scripts/fuzz.sh" --build
 } &
+builds=$!
 (cd "$root/build" && ctest --output-on-failure -j"$side_by_side")
 
 echo "== Qt 6 build: the program, and the tests of core and session"
