@@ -47,7 +47,10 @@ built() {
   fi
 }
 
-echo "== plain build: test suite"
+# Each stage's heading says how far into the run it starts.
+stage() { echo "== $* (at $((SECONDS / 60)) min $((SECONDS % 60)) s)"; }
+
+stage "plain build: test suite"
 bash "$root/scripts/build.sh" "$root/build"
 {
   behind qt6 bash "$root/scripts/build.sh" "$root/build-qt6" -DBRIMWOLD_QT=6 "-DBRIMWOLD_TEST_LAYERS=core;session" \
@@ -59,17 +62,18 @@ bash "$root/scripts/build.sh" "$root/build"
 builds=$!
 (cd "$root/build" && ctest --output-on-failure -j"$side_by_side")
 
-echo "== Qt 6 build: the program, and the tests of core and session"
+stage "Qt 6 build: the program, and the tests of core and session"
 built qt6
 (cd "$root/build-qt6" && ctest --output-on-failure -j"$side_by_side" -LE realtime)
 
-echo "== sanitizer build (ASan + UBSan): test suite, but for what plays in real time"
+stage "sanitizer build (ASan + UBSan): test suite, but for what plays in real time"
 built asan
 (cd "$root/build-asan" && ctest --output-on-failure -j"$sanitized_side_by_side" -LE realtime)
 
-echo "== fuzzing the page scanner for ${FUZZ_SECONDS:-60} s"
+stage "fuzzing the page scanner for ${FUZZ_SECONDS:-60} s"
 built fuzz
 bash "$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-60}"
 
-echo "== install files and Debian package"
+stage "install files and Debian package"
 bash "$root/scripts/check-package.sh"
+stage "done"
