@@ -8,6 +8,7 @@
 
 #include <QtTest>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -178,6 +179,8 @@ public:
     const std::vector<std::size_t> &restarts() const { return m_restarts; }
     const std::vector<std::pair<qint64, std::size_t>> &timing() const { return m_timing; }
     qint64 savedMs() { return m_processor.takeSavedUs(std::numeric_limits<qint64>::max() / 2) / 1000; }
+    // Spans of samples whose stated length is not theirs.
+    int wrongDurations() const { return m_wrongDurations; }
 
 private:
     static constexpr std::size_t kSpan = 1152; // frames a decoder gives at a time
@@ -202,6 +205,8 @@ private:
             into.insert(into.end(), out.samples.begin(), out.samples.end());
             const std::size_t count = out.samples.size() / std::size_t(format.channels);
             m_timing.push_back({out.ptsNs, count});
+            if (std::abs(out.durationNs - SampleTime::toNs(qint64(count), format.rate)) > 1)
+                ++m_wrongDurations;
             m_playedFrames += count;
         }
     }
@@ -219,6 +224,7 @@ private:
     Clip m_heard;
     std::vector<std::size_t> m_restarts;
     std::vector<std::pair<qint64, std::size_t>> m_timing;
+    int m_wrongDurations = 0;
 };
 
 // Four words of 0.4 s at 0, 1.4, 2.8 and 4.2 s.
@@ -336,6 +342,8 @@ private slots:
     void cuts();
     void loudness_data();
     void loudness();
+    void notNumbers_data();
+    void notNumbers();
     void switches_data();
     void switches();
     void seeks_data();
@@ -505,6 +513,48 @@ void TestSmartProcessor::loudness()
     const double rumble = Heard::rmsDb(heard, rate, channels, first.end + 0.05, first.end + 0.15)
         - Heard::rmsDb(made.samples, rate, channels, first.end + 0.05, first.end + 0.15);
     QVERIFY2(rumble <= gain - 8, qPrintable(QStringLiteral("the rumble rose %1 dB, the voice %2 dB").arg(rumble).arg(gain)));
+}
+
+void TestSmartProcessor::notNumbers_data()
+{
+    // A decoder may hand on samples that are no number at all (a broken
+    // frame). The speaker gets silence in their place, never a NaN, and the
+    // level and the cuts stay as they would be.
+    QTest::addColumn<QString>("clip");
+    QTest::addColumn<QString>("switches");
+    QTest::newRow("both off") << "speech" << "";
+    QTest::newRow("跳过静音 on") << "speech" << "skip";
+    QTest::newRow("人声增强 on: still raised to -19 LUFS") << "quiet" << "boost";
+}
+
+void TestSmartProcessor::notNumbers()
+{
+    QFETCH(QString, clip);
+    QFETCH(QString, switches);
+    Clip made = clip == QLatin1String("quiet") ? clipOf(voiceNamed(clip)) : clipNamed(clip);
+    Part &part = made.front();
+    // 10 ms of each kind inside the second word.
+    const std::size_t at = std::size_t(part.rate) * 3 / 2;
+    const std::size_t span = std::size_t(part.rate) / 100;
+    std::fill_n(part.samples.begin() + std::ptrdiff_t(at), span, std::numeric_limits<float>::quiet_NaN());
+    std::fill_n(part.samples.begin() + std::ptrdiff_t(at + span), span, std::numeric_limits<float>::infinity());
+    std::fill_n(part.samples.begin() + std::ptrdiff_t(at + 2 * span), span, -std::numeric_limits<float>::infinity());
+    Player player(made);
+    player.processor().setSkipSilence(switches == QLatin1String("skip"));
+    player.processor().setBoostVoice(switches == QLatin1String("boost"));
+    player.analyse();
+    player.play(0);
+
+    const std::vector<float> &heard = player.heard().front().samples;
+    QVERIFY(std::all_of(heard.cbegin(), heard.cend(), [](float sample) { return std::isfinite(sample); }));
+    QCOMPARE(player.wrongDurations(), 0);
+    if (switches.isEmpty())
+        QCOMPARE(heard.size(), part.samples.size());
+    else if (switches == QLatin1String("skip"))
+        QVERIFY2(msOf(player.heard()) < part.ms() - 1000, "no pause was cut");
+    else
+        QVERIFY2(qAbs(Heard::loudness(heard, part.rate, part.channels) + 19) <= 1,
+                 qPrintable(QString::number(Heard::loudness(heard, part.rate, part.channels))));
 }
 
 void TestSmartProcessor::switches_data()
