@@ -665,6 +665,10 @@ void TestSmartProcessor::seeks()
 
     const Part &part = player.heard().front();
     const std::vector<float> after(part.samples.begin() + std::ptrdiff_t(player.restarts().back()), part.samples.end());
+    // Where a seek starts it again with 跳过静音 on, it fades in: a word is
+    // not cut into with a click.
+    QVERIFY(!after.empty());
+    QVERIFY2(!gesture.startsWith(QLatin1String("seek")) || std::abs(after.front()) < 0.02f, qPrintable(QString::number(after.front())));
     QStringList pieces;
     double end = 0;
     for (const Heard::Burst &burst : Heard::bursts(after, part.rate, 1)) {

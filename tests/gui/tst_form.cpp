@@ -116,6 +116,20 @@ void TestForm::windowBasics()
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window));
         const QSize shown = m_window->size();
+        // ... each in a place of its own, within the pane.
+        const QWidget *pane = m_window->findChild<QWidget *>(QStringLiteral("axWidget"));
+        QVERIFY(pane);
+        QList<const QWidget *> controls;
+        for (const QWidget *control : pane->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
+            if (!control->isVisible())
+                continue;
+            QVERIFY2(pane->rect().contains(control->geometry()), qPrintable(control->objectName()));
+            for (const QWidget *other : controls)
+                QVERIFY2(!control->geometry().intersects(other->geometry()),
+                         qPrintable(control->objectName() + QStringLiteral(" over ") + other->objectName()));
+            controls.append(control);
+        }
+        QVERIFY(controls.size() >= 10);
         QApplication::setFont(before);
         QCOMPARE(shown, QSize(400, 300));
     }
