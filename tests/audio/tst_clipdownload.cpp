@@ -129,6 +129,8 @@ void TestClipDownload::resumes_data()
     QTest::newRow("a stop in the wait: nothing is asked after it") << QList<Response>{cutAt(clip, 0.6), answer(clip)} << "网络错误"
                                                                    << 2 << "" << QList<int>{1000} << "stop in the wait";
     QTest::newRow("a 503, then the clip") << QList<Response>{status(503), answer(clip)} << "whole" << 2 << "" << QList<int>{10} << "";
+    QTest::newRow("a 408 from a proxy, then the clip") << QList<Response>{status(408), answer(clip)} << "whole" << 2 << ""
+                                                       << QList<int>{10} << "";
     Response busy = status(429);
     busy.headers.append(qMakePair(QByteArray("Retry-After"), QByteArray("1")));
     QTest::newRow("a 429 waits for its Retry-After") << QList<Response>{busy, answer(clip)} << "whole" << 2 << ""
